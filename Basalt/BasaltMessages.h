@@ -1,0 +1,52 @@
+// The foundation library's own message names.
+#pragma once
+
+#include "Message.h"
+
+namespace Bas {
+
+inline const CMessageName CURRENT_LANGUAGE_NAME{L"CURRENT_LANGUAGE_NAME"};
+inline const CMessageName ERR_BAD_ARCHIVE{L"ERR_BAD_ARCHIVE"};
+inline const CMessageName ERR_BAD_ARCHIVE_VERSION{L"ERR_BAD_ARCHIVE_VERSION"};
+inline const CMessageName ERR_BAD_INI_FILE{L"ERR_BAD_INI_FILE"};
+inline const CMessageName ERR_BAD_TEXT_FILE{L"ERR_BAD_TEXT_FILE"};
+inline const CMessageName ERR_CANT_LOAD_DLL{L"ERR_CANT_LOAD_DLL"};
+inline const CMessageName ERR_CANT_LOAD_RESOURCE{L"ERR_CANT_LOAD_RESOURCE"};
+inline const CMessageName ERR_CANT_WRITE_TO_REGISTRY{L"ERR_CANT_WRITE_TO_REGISTRY"};
+inline const CMessageName ERR_CREATE_TEMP_FILE{L"ERR_CREATE_TEMP_FILE"};
+inline const CMessageName ERR_DIR_NOT_EMPTY{L"ERR_DIR_NOT_EMPTY"};
+inline const CMessageName ERR_DIVIDE_ZERO{L"ERR_DIVIDE_ZERO"};
+inline const CMessageName ERR_FILE_ACCESS_DENIED{L"ERR_FILE_ACCESS_DENIED"};
+inline const CMessageName ERR_FILE_ALREADY_EXISTS{L"ERR_FILE_ALREADY_EXISTS"};
+inline const CMessageName ERR_FILE_BAD_PATH{L"ERR_FILE_BAD_PATH"};
+inline const CMessageName ERR_FILE_BAD_SEEK{L"ERR_FILE_BAD_SEEK"};
+inline const CMessageName ERR_FILE_DIRECTORY_FULL{L"ERR_FILE_DIRECTORY_FULL"};
+inline const CMessageName ERR_FILE_DISK_FULL{L"ERR_FILE_DISK_FULL"};
+inline const CMessageName ERR_FILE_END_OF_FILE{L"ERR_FILE_END_OF_FILE"};
+inline const CMessageName ERR_FILE_GENERIC{L"ERR_FILE_GENERIC"};
+inline const CMessageName ERR_FILE_HARD_IO{L"ERR_FILE_HARD_IO"};
+inline const CMessageName ERR_FILE_INVALID_FILE{L"ERR_FILE_INVALID_FILE"};
+inline const CMessageName ERR_FILE_LOCK_VIOLATION{L"ERR_FILE_LOCK_VIOLATION"};
+inline const CMessageName ERR_FILE_NOT_FOUND{L"ERR_FILE_NOT_FOUND"};
+inline const CMessageName ERR_FILE_REMOVE_CURRENT_DIR{L"ERR_FILE_REMOVE_CURRENT_DIR"};
+inline const CMessageName ERR_FILE_SHARING_VIOLATION{L"ERR_FILE_SHARING_VIOLATION"};
+inline const CMessageName ERR_FILE_TOO_MANY_OPEN_FILES{L"ERR_FILE_TOO_MANY_OPEN_FILES"};
+inline const CMessageName ERR_NO_GDI_RESOURCE{L"ERR_NO_GDI_RESOURCE"};
+inline const CMessageName ERR_RATIONAL_OVERFLOW{L"ERR_RATIONAL_OVERFLOW"};
+inline const CMessageName ERR_UNKNOWN_COM_ERROR{L"ERR_UNKNOWN_COM_ERROR"};
+inline const CMessageName ERR_UNKNOWN_LAST_ERROR_TEXT{L"ERR_UNKNOWN_LAST_ERROR_TEXT"};
+inline const CMessageName MSG_INTERNAL_ERROR{L"MSG_INTERNAL_ERROR"};
+inline const CMessageName MSG_INTERNAL_ERROR_WITH_CODE{L"MSG_INTERNAL_ERROR_WITH_CODE"};
+
+// Declared by the library, with a text in neither program.
+inline const CMessageName MSG_ASSERT{L"MSG_ASSERT"};
+inline const CMessageName MSG_ASSERTLASTERROR{L"MSG_ASSERTLASTERROR"};
+inline const CMessageName MSG_PRESUME{L"MSG_PRESUME"};
+inline const CMessageName MSG_PRESUMELASTERROR{L"MSG_PRESUMELASTERROR"};
+inline const CMessageName ERR_UNCAUGHT_INTERNAL_ERROR{L"ERR_UNCAUGHT_INTERNAL_ERROR"};
+inline const CMessageName MSG_MEMORY_FILE{L"MSG_MEMORY_FILE"};
+inline const CMessageName MSG_FAST_MEMORY_FILE{L"MSG_FAST_MEMORY_FILE"};
+inline const CMessageName MSG_VIRTUAL_MEMORY_FILE{L"MSG_VIRTUAL_MEMORY_FILE"};
+inline const CMessageName ERR_NO_MODULE_LOADED_FOR_CLASS{L"ERR_NO_MODULE_LOADED_FOR_CLASS"};
+
+} // namespace Bas

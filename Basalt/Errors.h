@@ -1,0 +1,179 @@
+// The exception family. Errors are thrown as pointers to heap objects; every
+// catch site takes ownership at once with Own(), so nothing leaks:
+//     catch (Bas::CException* raw) { auto error = Bas::Own(raw); ... }
+#pragma once
+
+#include "Message.h"
+#include "WinApi.h"
+
+#include <memory>
+#include <string>
+
+struct IErrorInfo;
+
+namespace Bas {
+
+class CException {
+public:
+    virtual ~CException() = default;
+    // The full text for the user.
+    virtual std::wstring GetMessageText() const = 0;
+    // Shows the text through the current message handler.
+    virtual void Report();
+
+protected:
+    CException() = default;
+    CException(const CException&) = default;
+};
+
+using CExceptionPtr = std::unique_ptr<CException>;
+
+inline CExceptionPtr Own(CException* exception) noexcept { return CExceptionPtr(exception); }
+
+class CCheckException : public CException {
+public:
+    explicit CCheckException(const CMessageName& message, std::wstring p0 = {}, std::wstring p1 = {},
+                             std::wstring p2 = {});
+    std::wstring GetMessageText() const override;
+    const CMessageName& Message() const noexcept { return *m_message; }
+    const std::wstring& Parameter(int index) const { return m_params[index]; }
+
+private:
+    const CMessageName* m_message;
+    std::wstring m_params[3];
+};
+
+// The error was already reported or cancelled by the user; never reported.
+class CUserException : public CException {
+public:
+    std::wstring GetMessageText() const override { return {}; }
+    void Report() override {}
+};
+
+// Taken from a static pool, so that one can be thrown when the heap is
+// exhausted.
+class CMemoryException : public CException {
+public:
+    std::wstring GetMessageText() const override;
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block) noexcept;
+};
+
+class CLastErrorException : public CException {
+public:
+    explicit CLastErrorException(DWORD code) : m_code(code) {}
+    std::wstring GetMessageText() const override;
+    DWORD Code() const noexcept { return m_code; }
+
+private:
+    DWORD m_code;
+};
+
+class CCOMException : public CException {
+public:
+    explicit CCOMException(HRESULT code, IErrorInfo* info = nullptr);
+    ~CCOMException() override;
+    CCOMException(const CCOMException&) = delete;
+    CCOMException& operator=(const CCOMException&) = delete;
+    std::wstring GetMessageText() const override;
+    HRESULT Code() const noexcept { return m_code; }
+
+private:
+    HRESULT m_code;
+    IErrorInfo* m_info;
+};
+
+enum class EFileError {
+    Generic = 1,
+    NotFound,
+    BadPath,
+    TooManyOpenFiles,
+    AccessDenied,
+    InvalidFile,
+    RemoveCurrentDir,
+    DirectoryFull,
+    BadSeek,
+    HardIO,
+    SharingViolation,
+    LockViolation,
+    DiskFull,
+    EndOfFile,
+    AlreadyExists,
+    DirNotEmpty,
+};
+
+// The file-error kind of a Windows error code (0 has none: internal error).
+EFileError FileErrorFromCode(DWORD code);
+
+class CFileException : public CException {
+public:
+    CFileException(DWORD code, EFileError kind, std::wstring fileName);
+    std::wstring GetMessageText() const override;
+    DWORD Code() const noexcept { return m_code; }
+    EFileError Kind() const noexcept { return m_kind; }
+    const std::wstring& FileName() const noexcept { return m_fileName; }
+
+private:
+    DWORD m_code;
+    EFileError m_kind;
+    std::wstring m_fileName;
+};
+
+enum class EInternalError { Assertion, AssertionWithCode, Presumption, PresumptionWithCode };
+
+class CInternalError : public CException {
+public:
+    CInternalError(EInternalError kind, std::wstring file, int line, DWORD code = 0);
+    std::wstring GetMessageText() const override;
+    void Report() override;
+    EInternalError Kind() const noexcept { return m_kind; }
+
+private:
+    EInternalError m_kind;
+    std::wstring m_file;
+    int m_line;
+    DWORD m_code;
+};
+
+// The system's text for a Windows error code.
+std::wstring GetLastErrorText(DWORD code);
+// The text of an HRESULT, from the error information when it has one.
+std::wstring GetComErrorText(HRESULT code, IErrorInfo* info = nullptr);
+// Upper-case hexadecimal digits without a prefix.
+std::wstring HexText(unsigned long value);
+
+[[noreturn]] void ThrowCheck(const CMessageName& message, std::wstring p0 = {}, std::wstring p1 = {},
+                             std::wstring p2 = {});
+[[noreturn]] void ThrowLastError();
+[[noreturn]] void ThrowLastError(DWORD code);
+[[noreturn]] void ThrowFileError(DWORD code, const std::wstring& fileName);
+[[noreturn]] void ThrowFileError(EFileError kind, const std::wstring& fileName);
+[[noreturn]] void ThrowComError(HRESULT code, IErrorInfo* info = nullptr);
+[[noreturn]] void ThrowMemory();
+[[noreturn]] void ThrowUser();
+
+// A failed internal check: throws CInternalError with the source position.
+[[noreturn]] void FailCheck(EInternalError kind, const char* expression, const char* function, const char* file,
+                            int line, DWORD code = 0);
+
+} // namespace Bas
+
+#define BAS_ASSERT(condition)                                                                     \
+    do {                                                                                          \
+        if (!(condition))                                                                         \
+            ::Bas::FailCheck(::Bas::EInternalError::Assertion, #condition, __func__, __FILE__, __LINE__); \
+    } while (false)
+
+#define BAS_PRESUME(condition)                                                                    \
+    do {                                                                                          \
+        if (!(condition))                                                                         \
+            ::Bas::FailCheck(::Bas::EInternalError::Presumption, #condition, __func__, __FILE__, __LINE__); \
+    } while (false)
+
+// For Windows calls: the check fails with the call's GetLastError().
+#define BAS_PRESUME_LAST_ERROR(condition)                                                         \
+    do {                                                                                          \
+        if (!(condition))                                                                         \
+            ::Bas::FailCheck(::Bas::EInternalError::PresumptionWithCode, #condition, __func__, __FILE__, \
+                             __LINE__, ::GetLastError());                                         \
+    } while (false)

@@ -1,0 +1,51 @@
+// Message handlers: where every user-visible text and every reported error
+// goes.
+#pragma once
+
+#include "WinApi.h"
+
+#include <string>
+
+namespace Bas {
+
+class CException;
+
+class CMessageHandler {
+public:
+    virtual ~CMessageHandler() = default;
+    // Returns the chosen button (IDOK, IDCANCEL, ...).
+    virtual int ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption, UINT style) = 0;
+    virtual int ShowMessageWithIcon(HWND owner, HINSTANCE instance, const std::wstring& text,
+                                    const std::wstring& caption, UINT style, const wchar_t* icon);
+    // Shows the exception's text with MB_OK; a CUserException is never shown.
+    virtual void ReportException(const CException& exception);
+    // The caption of the texts this handler shows on its own account.
+    virtual std::wstring Caption() const;
+};
+
+class CMessageBoxHandler : public CMessageHandler {
+public:
+    int ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption, UINT style) override;
+    int ShowMessageWithIcon(HWND owner, HINSTANCE instance, const std::wstring& text, const std::wstring& caption,
+                            UINT style, const wchar_t* icon) override;
+
+    // The style actually shown: the exclamation icon for a plain button set
+    // without icon, and top-most task-modal when no visible owner shows it.
+    static UINT AdjustStyle(HWND owner, UINT style);
+};
+
+// The handler of the calling thread, else the application's, else the
+// process default.
+CMessageHandler& CurrentMessageHandler();
+void SetThreadMessageHandler(CMessageHandler* handler);
+void SetApplicationMessageHandler(CMessageHandler* handler);
+
+// Routes to the current handler under the global reporting lock.
+int ShowMessage(const std::wstring& text, UINT style);
+void ReportException(const CException& exception);
+
+// Whether the library's last-resort message boxes are turned off.
+bool MessageBoxesSuppressed();
+void SuppressMessageBoxes(bool suppress);
+
+} // namespace Bas

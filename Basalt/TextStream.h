@@ -1,0 +1,56 @@
+// Text files: reading with byte-order-mark detection and every line
+// terminator, writing in UTF-16 LE/BE, UTF-8 or a Windows code page.
+#pragma once
+
+#include "File.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace Bas {
+
+constexpr unsigned kCodePageUtf16 = 1200;
+constexpr unsigned kCodePageUtf16BigEndian = 1201;
+constexpr unsigned kCodePageUtf8 = 65001;
+
+class CTextFile {
+public:
+    enum EMode { ModeRead = 1, ModeWrite = 2 };
+
+    // Mode 1 opens an existing file for reading (a byte-order mark overrides
+    // the code page); mode 2 creates the file and writes the mark of 1200,
+    // 1201 or 65001.
+    void Open(const std::wstring& path, int mode, unsigned codePage);
+    void Close();
+    unsigned CodePage() const noexcept { return m_codePage; }
+
+    // The next line without its terminator (LF, CR, CR LF, VT, FF, U+2028,
+    // U+2029); false at the end of the file.
+    bool ReadTextLine(std::wstring& line);
+    std::wstring ReadAll();
+
+    void Write(const std::wstring& text);
+    void WriteLine(const std::wstring& text);
+
+private:
+    bool ReadUnit(wchar_t& unit);
+    bool ReadByte(unsigned char& byte);
+    bool ReadRawLine(std::wstring& line);
+    std::wstring Decode(const std::string& bytes) const;
+
+    CFile m_file;
+    int m_mode = 0;
+    unsigned m_codePage = 0;
+    unsigned char m_buffer[1024];
+    std::size_t m_bufferPos = 0;
+    std::size_t m_bufferLength = 0;
+    bool m_hasPushedUnit = false;
+    wchar_t m_pushedUnit = 0;
+    std::deque<std::wstring> m_pendingLines;
+};
+
+// Every log's writer: the lines as UTF-16 LE with FF FE and CR LF after each.
+void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines);
+
+} // namespace Bas

@@ -1,0 +1,120 @@
+#include "GleanApp.h"
+
+#include "Errors.h"
+#include "NativeFileSystem.h"
+#include "ResourceInfo.h"
+#include "generated/GleanMessages.h"
+
+#include <climits>
+#include <cwctype>
+
+namespace Glean {
+
+bool ParseLanguageCode(const std::wstring& text, int& value)
+{
+    std::size_t pos = 0;
+    std::size_t end = text.size();
+    while (pos < end && std::iswspace(text[pos]))
+        ++pos;
+    while (end > pos && std::iswspace(text[end - 1]))
+        --end;
+    bool negative = false;
+    if (pos < end && (text[pos] == L'+' || text[pos] == L'-')) {
+        negative = text[pos] == L'-';
+        ++pos;
+    }
+    if (pos == end)
+        return false;
+    long long number = 0;
+    for (; pos < end; ++pos) {
+        if (text[pos] < L'0' || text[pos] > L'9')
+            return false;
+        number = number * 10 + (text[pos] - L'0');
+        if (number > static_cast<long long>(INT_MAX) + 1)
+            return false;
+    }
+    if (negative)
+        number = -number;
+    if (number > INT_MAX || number < INT_MIN)
+        return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
+CGleanCommandLine ParseGleanCommandLine(const Bas::CCommandLine& commandLine)
+{
+    CGleanCommandLine result;
+    bool haveFile = false;
+    bool haveOther = false;
+    for (std::size_t i = 1; i < commandLine.ArgumentCount(); ++i) {
+        const std::wstring& argument = commandLine.Argument(i);
+        std::wstring name;
+        std::wstring value;
+        const bool isSwitch = Bas::CCommandLine::SplitSwitch(argument, name, value);
+        if (isSwitch && (Bas::EqualNoCase(name, L"help") || name == L"?")) {
+            if (value.empty())
+                Bas::ThrowCheck(ERR_GLEAN_HELP_MESSAGE);
+            Bas::ThrowCheck(ERR_GLEAN_BAD_COMMAND_LINE);
+        }
+        if (isSwitch && Bas::EqualNoCase(name, L"language")) {
+            int code = 0;
+            if (!ParseLanguageCode(value, code))
+                Bas::ThrowCheck(ERR_GLEAN_BAD_COMMAND_LINE);
+            continue;
+        }
+        if (isSwitch && Bas::EqualNoCase(name, L"file")) {
+            if (haveFile || value.empty())
+                Bas::ThrowCheck(ERR_GLEAN_BAD_COMMAND_LINE);
+            haveFile = true;
+            result.outputPath = value;
+            continue;
+        }
+        // A plain argument or an unknown switch: one is accepted.
+        if (haveOther)
+            Bas::ThrowCheck(ERR_GLEAN_BAD_COMMAND_LINE);
+        haveOther = true;
+        if (!isSwitch)
+            result.settingsPath = argument;
+    }
+    for (const auto& value : commandLine.Values(L"language")) {
+        int code = 0;
+        if (ParseLanguageCode(value, code))
+            result.languages.push_back(code);
+    }
+    return result;
+}
+
+CGleanApp::CGleanApp() : Mica::CApplication(L"Glean")
+{
+}
+
+bool CGleanApp::StartUp()
+{
+    // The language resource modules are "Glean<number>.dll" beside the program.
+    m_programFolder = Bas::FolderOf(Bas::GetModulePath());
+    Bas::AddResourcePrefix(m_programFolder, L"Glean");
+
+    Bas::CCommandLine commandLine;
+    commandLine.Parse(::GetCommandLineW());
+    m_commandLine = ParseGleanCommandLine(commandLine);
+    for (int language : m_commandLine.languages)
+        if (Bas::SetInterfaceLanguage(language))
+            break;
+
+    // A relative settings path is taken from the program's folder, not from
+    // the current directory.
+    m_settingsPath = m_commandLine.settingsPath.empty() ? L"Glean.ini" : m_commandLine.settingsPath;
+    if (Bas::IsRelativePath(m_settingsPath))
+        m_settingsPath = Bas::JoinPath(m_programFolder, m_settingsPath);
+    return false;
+}
+
+int CGleanApp::OnStartUpError(Bas::CException& error)
+{
+    Bas::ReportException(error);
+    // Asking for the usage text is not a failure.
+    const auto* check = dynamic_cast<const Bas::CCheckException*>(&error);
+    return check != nullptr && &check->Message() == &ERR_GLEAN_HELP_MESSAGE ? 0 : 1;
+}
+
+} // namespace Glean

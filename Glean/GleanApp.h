@@ -1,0 +1,44 @@
+// The collector's application object and its start-up.
+#pragma once
+
+#include "ApplicationMica.h"
+#include "CommandLine.h"
+
+#include <string>
+#include <vector>
+
+namespace Glean {
+
+struct CGleanCommandLine {
+    std::vector<int> languages;   // in the order the switches were given
+    std::wstring outputPath;      // silent mode when not empty
+    std::wstring settingsPath;    // empty: Glean.ini beside the program
+};
+
+// Checks the arguments after the program's own and fills the result.
+// Throws ERR_GLEAN_HELP_MESSAGE for /? or /help without a value, and
+// ERR_GLEAN_BAD_COMMAND_LINE for anything it cannot accept.
+CGleanCommandLine ParseGleanCommandLine(const Bas::CCommandLine& commandLine);
+
+// A whole decimal 32-bit integer with optional white space around it.
+bool ParseLanguageCode(const std::wstring& text, int& value);
+
+class CGleanApp : public Mica::CApplication {
+public:
+    CGleanApp();
+
+    const std::wstring& ProgramFolder() const noexcept { return m_programFolder; }
+    const std::wstring& SettingsPath() const noexcept { return m_settingsPath; }
+    const CGleanCommandLine& CommandLine() const noexcept { return m_commandLine; }
+
+protected:
+    bool StartUp() override;
+    int OnStartUpError(Bas::CException& error) override;
+
+private:
+    std::wstring m_programFolder;
+    std::wstring m_settingsPath;
+    CGleanCommandLine m_commandLine;
+};
+
+} // namespace Glean

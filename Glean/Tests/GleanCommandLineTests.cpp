@@ -1,0 +1,104 @@
+#include "Errors.h"
+#include "GleanApp.h"
+#include "generated/GleanMessages.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Glean::CGleanCommandLine Parse(const std::wstring& text)
+{
+    Bas::CCommandLine line;
+    line.Parse(L"Glean.exe " + text);
+    return Glean::ParseGleanCommandLine(line);
+}
+
+// The name of the message the parse throws, or "" when it succeeds.
+std::wstring ErrorOf(const std::wstring& text)
+{
+    try {
+        Parse(text);
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+        return check != nullptr ? check->Message().Name() : L"other exception";
+    }
+    return L"";
+}
+
+TEST(GleanCommandLine, HelpSwitches)
+{
+    for (const wchar_t* spelling : {L"/?", L"-?", L"/help", L"-HELP", L"--help", L"/file:x.zip /?"})
+        EXPECT_EQ(ErrorOf(spelling), L"ERR_GLEAN_HELP_MESSAGE") << spelling;
+    for (const wchar_t* spelling : {L"/?:x", L"/help:1", L"--help=yes"})
+        EXPECT_EQ(ErrorOf(spelling), L"ERR_GLEAN_BAD_COMMAND_LINE") << spelling;
+}
+
+TEST(GleanCommandLine, BadCommandLines)
+{
+    for (const wchar_t* text : {L"/file:", L"/file:a.zip /file:b.zip", L"one.ini two.ini", L"/language:abc",
+                                L"/language:", L"/language:2147483648", L"/language:1x", L"/language:1 /file:",
+                                L"/unknown a.ini", L"/x /y"})
+        EXPECT_EQ(ErrorOf(text), L"ERR_GLEAN_BAD_COMMAND_LINE") << text;
+}
+
+TEST(GleanCommandLine, AcceptedForms)
+{
+    auto parsed = Parse(L"/file:out.zip");
+    EXPECT_EQ(parsed.outputPath, L"out.zip");
+    EXPECT_TRUE(parsed.settingsPath.empty());
+    EXPECT_TRUE(parsed.languages.empty());
+
+    parsed = Parse(L"-FILE:\"C:\\new dir\\out.zip\" C:\\cfg\\other.ini");
+    EXPECT_EQ(parsed.outputPath, L"C:\\new dir\\out.zip");
+    EXPECT_EQ(parsed.settingsPath, L"C:\\cfg\\other.ini");
+
+    parsed = Parse(L"/language:61 \"/language: 1 \" --language=-3 /language:2147483647");
+    EXPECT_EQ(parsed.languages, (std::vector<int>{61, 1, -3, 2147483647}));
+
+    // An unknown switch is accepted once and otherwise ignored; "-" alone is
+    // a plain argument.
+    parsed = Parse(L"/unknown:1");
+    EXPECT_TRUE(parsed.settingsPath.empty());
+    parsed = Parse(L"-");
+    EXPECT_EQ(parsed.settingsPath, L"-");
+    EXPECT_TRUE(Parse(L"").outputPath.empty());
+}
+
+TEST(GleanCommandLine, LanguageCodes)
+{
+    int value = 0;
+    EXPECT_TRUE(Glean::ParseLanguageCode(L" 1 ", value));
+    EXPECT_EQ(value, 1);
+    EXPECT_TRUE(Glean::ParseLanguageCode(L"-2147483648", value));
+    EXPECT_EQ(value, -2147483647 - 1);
+    EXPECT_FALSE(Glean::ParseLanguageCode(L"2147483648", value));
+    EXPECT_FALSE(Glean::ParseLanguageCode(L"99999999999999999999", value));
+    EXPECT_FALSE(Glean::ParseLanguageCode(L" ", value));
+    EXPECT_FALSE(Glean::ParseLanguageCode(L"1 2", value));
+    EXPECT_FALSE(Glean::ParseLanguageCode(L"+", value));
+    EXPECT_FALSE(Glean::ParseLanguageCode(L"0x10", value));
+}
+
+TEST(GleanMessages, TableAndTexts)
+{
+    HMODULE self = ::GetModuleHandleW(nullptr);
+    auto getId = Bas::GetProc<int (*)(const wchar_t*)>(self, "GetResourceID");
+    auto count = Bas::GetProc<int (*)()>(self, "NumberOfMessages");
+    ASSERT_TRUE(getId && count);
+    EXPECT_EQ(count(), 27);
+    EXPECT_EQ(getId(L"ERR_GLEAN_BAD_COMMAND_LINE"), 4096);
+    EXPECT_EQ(getId(L"MSG_FILES_BY_MASK_NOT_FOUND"), 4103);
+    EXPECT_EQ(getId(L"MSG_FILE_ADDED_TO_ARCHIVE"), 4104);
+    EXPECT_EQ(getId(L"MSG_FILE_NOT_FOUND"), 4105);
+    EXPECT_EQ(getId(L"MSG_USER_PROFILE"), 4122);
+    EXPECT_EQ(getId(L"ERR_INI_FILE_IS_INVALID"), 0);
+
+    EXPECT_EQ(Bas::GetText(ERR_GLEAN_BAD_COMMAND_LINE), L"Bad command line format\nRun \"Glean.exe /?\" for help");
+    EXPECT_EQ(Bas::Format(MSG_FILE_ADDED_TO_ARCHIVE, L"C:\\a.txt", L"000_a.txt"),
+              L"\x0424\x0430\x0439\x043B C:\\a.txt \x0431\x044B\x043B \x0434\x043E\x0431\x0430\x0432\x043B\x0435"
+              L"\x043D \x0432 \x0430\x0440\x0445\x0438\x0432 \x043A\x0430\x043A 000_a.txt");
+    EXPECT_EQ(Bas::GetText(MSG_GET_ACCESS_PERMISSION_ERROR).substr(0, 1), L"\t");
+}
+
+} // namespace

@@ -1,0 +1,16 @@
+# Sourced by the test scripts: the private Wine environment of one test run.
+# GLEAN_WINE_ROOT is the run's folder in the build tree.
+: "${GLEAN_WINE_ROOT:?GLEAN_WINE_ROOT must name the Wine folder of the test run}"
+export WINEPREFIX="$GLEAN_WINE_ROOT/prefix"
+export WINEDEBUG=-all
+# Never offer the Mono or Gecko downloads: they would wait for a click.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEARCH=win64
+export HOME="${HOME:-$GLEAN_WINE_ROOT}"
+export LC_ALL=C.UTF-8
+if [ -f "$GLEAN_WINE_ROOT/display" ]; then
+  DISPLAY=$(cat "$GLEAN_WINE_ROOT/display")
+  export DISPLAY
+fi
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
