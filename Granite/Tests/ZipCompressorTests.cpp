@@ -1,0 +1,353 @@
+#include "Errors.h"
+#include "GraniteMessages.h"
+#include "TestFolder.h"
+#include "ZipCompressor.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+namespace {
+
+std::uint16_t U16(const std::string& b, std::size_t at)
+{
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+std::uint32_t U32(const std::string& b, std::size_t at)
+{
+    return U16(b, at) | static_cast<std::uint32_t>(U16(b, at + 2)) << 16;
+}
+
+// An independent reader of what the writer produced: every central record,
+// with its local header checked against it and its data inflated.
+struct CReadEntry {
+    std::string name;
+    std::string comment;
+    std::string data;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t attributes = 0;
+    std::uint32_t offset = 0;
+};
+
+std::string Inflate(const std::string& compressed, std::size_t expectedSize)
+{
+    z_stream stream = {};
+    EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
+    std::string out(expectedSize + 1, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+    stream.avail_in = static_cast<uInt>(compressed.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(stream.avail_in, 0u) << "data after the end of the deflate stream";
+    out.resize(out.size() - stream.avail_out);
+    inflateEnd(&stream);
+    return out;
+}
+
+std::vector<CReadEntry> ReadArchive(const std::string& b)
+{
+    std::vector<CReadEntry> entries;
+    EXPECT_GE(b.size(), 22u);
+    const std::size_t end = b.size() - 22;
+    EXPECT_EQ(U32(b, end), 0x06054B50u);
+    const std::uint16_t count = U16(b, end + 8);
+    EXPECT_EQ(U16(b, end + 10), count);
+    const std::uint32_t size = U32(b, end + 12);
+    const std::uint32_t start = U32(b, end + 16);
+    EXPECT_EQ(start + size, end);
+    std::size_t at = start;
+    for (int i = 0; i < count; ++i) {
+        CReadEntry e;
+        EXPECT_EQ(U32(b, at), 0x02014B50u);
+        EXPECT_EQ(U16(b, at + 4), 20);
+        EXPECT_EQ(U16(b, at + 6), 20);
+        e.flags = U16(b, at + 8);
+        e.method = U16(b, at + 10);
+        e.crc = U32(b, at + 16);
+        e.compressedSize = U32(b, at + 20);
+        const std::uint32_t uncompressed = U32(b, at + 24);
+        const std::uint16_t nameLength = U16(b, at + 28);
+        EXPECT_EQ(U16(b, at + 30), 0);
+        const std::uint16_t commentLength = U16(b, at + 32);
+        e.attributes = U32(b, at + 38);
+        e.offset = U32(b, at + 42);
+        e.name = b.substr(at + 46, nameLength);
+        e.comment = b.substr(at + 46 + nameLength, commentLength);
+        at += 46 + nameLength + commentLength;
+
+        // The local header repeats everything but the comment.
+        const std::size_t local = e.offset;
+        EXPECT_EQ(U32(b, local), 0x04034B50u);
+        EXPECT_EQ(U16(b, local + 4), 20);
+        EXPECT_EQ(U16(b, local + 6), e.flags);
+        EXPECT_EQ(U16(b, local + 8), e.method);
+        EXPECT_EQ(U32(b, local + 10), U32(b, at - 46 - nameLength - commentLength + 12));
+        EXPECT_EQ(U32(b, local + 14), e.crc);
+        EXPECT_EQ(U32(b, local + 18), e.compressedSize);
+        EXPECT_EQ(U32(b, local + 22), uncompressed);
+        EXPECT_EQ(U16(b, local + 26), nameLength);
+        EXPECT_EQ(U16(b, local + 28), 0);
+        EXPECT_EQ(b.substr(local + 30, nameLength), e.name);
+        const std::string compressed = b.substr(local + 30 + nameLength, e.compressedSize);
+        if (e.method == 8)
+            e.data = Inflate(compressed, uncompressed);
+        else
+            e.data = compressed;
+        EXPECT_EQ(e.data.size(), uncompressed) << e.name;
+        EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())), e.crc)
+            << e.name;
+        entries.push_back(std::move(e));
+    }
+    EXPECT_EQ(at, end);
+    return entries;
+}
+
+class ZipCompressor : public testing::Test {
+protected:
+    Testing::CTestFolder folder;
+    std::wstring archive = folder / L"test.zip";
+
+    std::string Bytes() { return folder.ReadBytes(L"test.zip"); }
+
+    void AddBytes(Granite::CZipCompressor& zip, const std::wstring& name, const std::string& bytes,
+                  const std::wstring& comment = L"")
+    {
+        folder.WriteBytes(L"source.bin", bytes);
+        zip.AddFile(folder / L"source.bin", name, comment);
+    }
+
+    static std::string RandomBytes(std::size_t size, unsigned seed, bool compressible)
+    {
+        std::mt19937 random(seed);
+        std::string bytes(size, '\0');
+        for (auto& c : bytes)
+            c = compressible ? "abcdefgh \n"[random() % 10] : static_cast<char>(random());
+        return bytes;
+    }
+};
+
+TEST_F(ZipCompressor, EmptyArchiveIsTheEndRecordAlone)
+{
+    Granite::CZipCompressor zip;
+    zip.Open(archive);
+    zip.Close();
+    zip.Close();
+    EXPECT_EQ(Bytes(), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+}
+
+TEST_F(ZipCompressor, ContentsOfManySizesSurviveInflate)
+{
+    const std::size_t chunk = Granite::CZipCompressor::kChunkSize;
+    const std::vector<std::size_t> sizes = {0, 1, 100, chunk - 1, chunk, chunk + 1, 2 * chunk, 2 * chunk + 7, 1 << 20};
+    std::vector<std::string> contents;
+    {
+        Granite::CZipCompressor zip;
+        zip.Open(archive);
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            contents.push_back(RandomBytes(sizes[i], static_cast<unsigned>(i), i % 2 == 0));
+            AddBytes(zip, L"f" + std::to_wstring(i), contents.back());
+        }
+    }
+    const auto entries = ReadArchive(Bytes());
+    ASSERT_EQ(entries.size(), sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        EXPECT_EQ(entries[i].name, "f" + std::to_string(i));
+        EXPECT_EQ(entries[i].data, contents[i]) << sizes[i];
+        EXPECT_EQ(entries[i].method, 8);
+        EXPECT_EQ(entries[i].flags, 0x0802);
+    }
+    // An empty input is the two bytes of an empty final block.
+    EXPECT_EQ(entries[0].compressedSize, 2u);
+    EXPECT_EQ(entries[0].crc, 0u);
+}
+
+TEST_F(ZipCompressor, DirectoriesComeBeforeTheirFirstEntryAndOnlyOnce)
+{
+    {
+        Granite::CZipCompressor zip;
+        zip.Open(archive);
+        AddBytes(zip, L"logs\\old\\one.log", "1");
+        AddBytes(zip, L"logs\\old\\two.log", "2");
+        zip.AddDirectory(L"MSI/", L"");
+        zip.AddDirectory(L"MSI", L"");
+        zip.AddDirectory(L".", L"");
+        AddBytes(zip, L"./top.txt", "t");
+        AddBytes(zip, L"../up.txt", "u");
+    }
+    const auto entries = ReadArchive(Bytes());
+    std::vector<std::string> names;
+    for (const auto& e : entries)
+        names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"logs/", "logs/old/", "logs/old/one.log", "logs/old/two.log", "MSI/",
+                                               "top.txt", "../", "../up.txt"}));
+    for (const auto& e : entries) {
+        if (e.name.back() != '/')
+            continue;
+        EXPECT_EQ(e.attributes, 0x30u) << e.name;
+        EXPECT_EQ(e.compressedSize, 0u) << e.name;
+        EXPECT_EQ(e.method, 0) << e.name;
+        EXPECT_EQ(e.comment, "") << e.name;
+    }
+}
+
+TEST_F(ZipCompressor, NamesAreNormalised)
+{
+    using Z = Granite::CZipCompressor;
+    EXPECT_EQ(Z::NormalizeName(L"a\\b\\c"), L"a/b/c");
+    EXPECT_EQ(Z::NormalizeName(L".\\a"), L"a");
+    EXPECT_EQ(Z::NormalizeName(L"../a"), L"../a");
+    EXPECT_EQ(Z::NormalizeName(L".../a"), L".../a");
+    EXPECT_EQ(Z::NormalizeName(L"/a"), L"/a");
+    EXPECT_EQ(Z::NormalizeName(L"//a"), L"a");
+    try {
+        Z::NormalizeName(L"./");
+        FAIL() << "an empty name was accepted";
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        EXPECT_NE(dynamic_cast<Bas::CInternalError*>(error.get()), nullptr);
+    }
+}
+
+TEST_F(ZipCompressor, Utf8NamesAndCommentsOnlyInTheCentralDirectory)
+{
+    {
+        Granite::CZipCompressor zip;
+        zip.Open(archive);
+        AddBytes(zip, L"\x041B\x043E\x0433\\\x0444.txt", "x", L"Settings \x00E9 File");
+    }
+    const std::string bytes = Bytes();
+    const auto entries = ReadArchive(bytes);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "\xD0\x9B\xD0\xBE\xD0\xB3/");
+    EXPECT_EQ(entries[1].name, "\xD0\x9B\xD0\xBE\xD0\xB3/\xD1\x84.txt");
+    EXPECT_EQ(entries[1].comment, "Settings \xC3\xA9 File");
+    EXPECT_EQ(bytes.find("Settings"), bytes.rfind("Settings"));
+    EXPECT_GT(bytes.find("Settings"), U32(bytes, bytes.size() - 22 + 16));
+}
+
+TEST_F(ZipCompressor, AnEntryWhoseSourceFailsIsCutBack)
+{
+    {
+        Granite::CZipCompressor zip;
+        zip.Open(archive);
+        AddBytes(zip, L"first.txt", "first");
+        const std::uint64_t before = zip.GetPosition();
+        // Opened without read access: reading fails after the local header
+        // has been written.
+        folder.WriteBytes(L"unreadable.bin", "data");
+        Bas::CFile unreadable(folder / L"unreadable.bin", Bas::CFile::OpenWrite);
+        try {
+            zip.AddStream(unreadable, L"dir\\unreadable.bin", L"", 0, 0, 0x20);
+            FAIL() << "no error";
+        } catch (Bas::CException* raw) {
+            auto error = Bas::Own(raw);
+            EXPECT_NE(dynamic_cast<Bas::CFileException*>(error.get()), nullptr);
+        }
+        // The directory entry made for it stays; the file entry is gone.
+        EXPECT_EQ(zip.GetLength(), zip.GetPosition());
+        EXPECT_GT(zip.GetPosition(), before);
+        AddBytes(zip, L"second.txt", "second");
+    }
+    const auto entries = ReadArchive(Bytes());
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].name, "dir/");
+    EXPECT_EQ(entries[2].name, "second.txt");
+    EXPECT_EQ(entries[2].data, "second");
+    EXPECT_EQ(entries[2].offset, entries[1].offset + 30 + 4);
+}
+
+TEST_F(ZipCompressor, MissingSourceWritesNothing)
+{
+    Granite::CZipCompressor zip;
+    zip.Open(archive);
+    try {
+        zip.AddFile(folder / L"absent.txt", L"sub/absent.txt", L"");
+        FAIL() << "no error";
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        EXPECT_NE(dynamic_cast<Bas::CFileException*>(error.get()), nullptr);
+    }
+    EXPECT_EQ(zip.GetPosition(), 0u);
+    EXPECT_TRUE(zip.Entries().empty());
+}
+
+TEST_F(ZipCompressor, RefusesEntriesPastTheFormatsCounts)
+{
+    Granite::CZipCompressor zip;
+    zip.Open(archive);
+    const std::wstring tooLong(0x10000, L'n');
+    for (const auto& [name, comment] : {std::pair{tooLong, std::wstring()}, std::pair{std::wstring(L"n"), tooLong}}) {
+        try {
+            AddBytes(zip, name, "x", comment);
+            FAIL() << "no error";
+        } catch (Bas::CException* raw) {
+            auto error = Bas::Own(raw);
+            auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+            ASSERT_NE(check, nullptr);
+            EXPECT_EQ(&check->Message(), &Granite::ERR_ZIP_NAME_TOO_LONG);
+        }
+    }
+    EXPECT_EQ(zip.GetPosition(), 0u);
+
+    for (std::size_t i = 0; i < Granite::CZipCompressor::kMaxEntries - 1; ++i)
+        zip.AddDirectory(L"d" + std::to_wstring(i), L"");
+    // The last free entry cannot take a file that needs a directory too.
+    const std::uint64_t full = zip.GetPosition();
+    try {
+        AddBytes(zip, L"new/file.txt", "x");
+        FAIL() << "no error";
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+        ASSERT_NE(check, nullptr);
+        EXPECT_EQ(&check->Message(), &Granite::ERR_ZIP_TOO_MANY_ENTRIES);
+        EXPECT_EQ(check->Parameter(0), L"new/file.txt");
+    }
+    EXPECT_EQ(zip.GetPosition(), full);
+    AddBytes(zip, L"last.txt", "x");
+    zip.Close();
+    const std::string bytes = Bytes();
+    EXPECT_EQ(U16(bytes, bytes.size() - 22 + 8), 0xFFFF);
+}
+
+TEST_F(ZipCompressor, DosTimeOfAFileTime)
+{
+    SYSTEMTIME system = {2024, 3, 0, 15, 13, 45, 30, 0};
+    FILETIME time;
+    ASSERT_TRUE(::SystemTimeToFileTime(&system, &time));
+    std::uint16_t date = 0;
+    std::uint16_t clock = 0;
+    Granite::CZipCompressor::ToDosTime(time, date, clock);
+    EXPECT_EQ(date, ((2024 - 1980) << 9) | (3 << 5) | 15);
+    EXPECT_EQ(clock, (13 << 11) | (45 << 5) | 15);
+}
+
+// A sample archive for the independent readers (unzip, 7z, bsdtar, Python),
+// written where GRANITE_SAMPLE_ZIP says.
+TEST_F(ZipCompressor, WritesTheSampleForIndependentReaders)
+{
+    const char* target = std::getenv("GRANITE_SAMPLE_ZIP");
+    if (target == nullptr)
+        GTEST_SKIP() << "GRANITE_SAMPLE_ZIP is not set";
+    std::wstring path(target, target + std::strlen(target));
+    Granite::CZipCompressor zip;
+    zip.Open(path);
+    AddBytes(zip, L"Glean.ini", "[Common]\r\nAppName=Test\r\n", L"Settings File");
+    AddBytes(zip, L"Logs\\sub\\000_big.bin", RandomBytes(3 * Granite::CZipCompressor::kChunkSize + 5, 7, false),
+             L"C:\\source\\big.bin");
+    AddBytes(zip, L"Logs\\001_empty.txt", "", L"C:\\source\\empty.txt");
+    zip.AddDirectory(L"MSI", L"");
+    AddBytes(zip, L"MSI\\\x0444\x0430\x0439\x043B.log", RandomBytes(5000, 9, true), L"C:\\\x0444.log");
+    zip.AddDirectory(L"EventLog/", L"");
+    zip.Close();
+}
+
+} // namespace

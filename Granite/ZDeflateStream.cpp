@@ -1,0 +1,34 @@
+#include "ZDeflateStream.h"
+
+#include "Errors.h"
+#include "GraniteMessages.h"
+
+namespace Granite {
+
+CZDeflateStream::CZDeflateStream()
+{
+    if (deflateInit2(&m_stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        Bas::ThrowCheck(ERR_ZLIB_INIT_FAILED);
+}
+
+CZDeflateStream::~CZDeflateStream()
+{
+    deflateEnd(&m_stream);
+}
+
+void CZDeflateStream::SetInput(const unsigned char* data, unsigned size) noexcept
+{
+    m_stream.next_in = const_cast<Bytef*>(data);
+    m_stream.avail_in = size;
+}
+
+unsigned CZDeflateStream::Deflate(unsigned char* space, unsigned size, bool finish)
+{
+    m_stream.next_out = space;
+    m_stream.avail_out = size;
+    const int result = deflate(&m_stream, finish ? Z_FINISH : Z_NO_FLUSH);
+    BAS_PRESUME(result != Z_STREAM_ERROR);
+    return size - m_stream.avail_out;
+}
+
+} // namespace Granite

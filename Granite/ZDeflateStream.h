@@ -1,0 +1,28 @@
+// zlib's raw deflate at the highest level: level 9, window bits -15 (no
+// zlib header, 32 KiB window), memory level 9, default strategy.
+#pragma once
+
+#include <zlib.h>
+
+namespace Granite {
+
+class CZDeflateStream {
+public:
+    // Throws ERR_ZLIB_INIT_FAILED when zlib cannot set up its state.
+    CZDeflateStream();
+    ~CZDeflateStream();
+    CZDeflateStream(const CZDeflateStream&) = delete;
+    CZDeflateStream& operator=(const CZDeflateStream&) = delete;
+
+    void SetInput(const unsigned char* data, unsigned size) noexcept;
+    unsigned InputLeft() const noexcept { return m_stream.avail_in; }
+
+    // One deflate call into the space; returns the number of bytes produced.
+    // Z_STREAM_ERROR is an internal error.
+    unsigned Deflate(unsigned char* space, unsigned size, bool finish);
+
+private:
+    z_stream m_stream = {};
+};
+
+} // namespace Granite

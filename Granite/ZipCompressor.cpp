@@ -1,0 +1,356 @@
+#include "ZipCompressor.h"
+
+#include "Errors.h"
+#include "GraniteMessages.h"
+#include "MemoryBuffer.h"
+#include "MessageHandlers.h"
+#include "ZDeflateStream.h"
+
+#include <zlib.h>
+
+namespace Granite {
+
+namespace {
+
+constexpr std::uint16_t kVersion = 20;
+constexpr std::uint16_t kFlags = 0x0802;
+constexpr std::uint32_t kDirectoryAttributes = 0x30;
+
+class CHeader {
+public:
+    void U16(std::uint16_t value)
+    {
+        m_bytes += static_cast<char>(value & 0xFF);
+        m_bytes += static_cast<char>(value >> 8);
+    }
+    void U32(std::uint32_t value)
+    {
+        U16(static_cast<std::uint16_t>(value & 0xFFFF));
+        U16(static_cast<std::uint16_t>(value >> 16));
+    }
+    const std::string& Bytes() const noexcept { return m_bytes; }
+
+private:
+    std::string m_bytes;
+};
+
+} // namespace
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    BAS_PRESUME_LAST_ERROR(length > 0);
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    BAS_PRESUME_LAST_ERROR(::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr,
+                                                 nullptr) > 0);
+    return bytes;
+}
+
+CZipCompressor::~CZipCompressor()
+{
+    try {
+        Close();
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        Bas::ReportException(*error);
+    }
+}
+
+void CZipCompressor::Open(const std::wstring& path)
+{
+    BAS_ASSERT(!m_open);
+    CFile::Open(path, OpenRead | OpenWrite | OpenCreate | ShareRead);
+    m_open = true;
+}
+
+std::wstring CZipCompressor::NormalizeName(const std::wstring& name)
+{
+    std::wstring result = name;
+    for (wchar_t& c : result)
+        if (c == L'\\')
+            c = L'/';
+    const std::size_t span = result.find_first_not_of(L"./");
+    if ((span == std::wstring::npos ? result.size() : span) == 2)
+        result.erase(0, 2);
+    BAS_ASSERT(!result.empty());
+    return result;
+}
+
+void CZipCompressor::ToDosTime(const FILETIME& time, std::uint16_t& dosDate, std::uint16_t& dosTime)
+{
+    WORD date = 0;
+    WORD clock = 0;
+    if (!::FileTimeToDosDateTime(&time, &date, &clock))
+        date = clock = 0;
+    dosDate = date;
+    dosTime = clock;
+}
+
+std::uint32_t CZipCompressor::position() const
+{
+    const std::uint64_t current = GetPosition();
+    BAS_PRESUME(current <= kMaxPosition);
+    return static_cast<std::uint32_t>(current);
+}
+
+bool CZipCompressor::hasDirectory(const std::wstring& stored) const
+{
+    return m_directories.count(stored) != 0;
+}
+
+// The directory entries a stored name still needs, itself excluded.
+std::size_t CZipCompressor::missingDirectories(const std::wstring& name) const
+{
+    std::size_t missing = 0;
+    std::size_t end = name.size() >= 2 ? name.rfind(L'/', name.size() - 2) : std::wstring::npos;
+    while (end != std::wstring::npos) {
+        if (hasDirectory(name.substr(0, end + 1)))
+            break;
+        ++missing;
+        end = end == 0 ? std::wstring::npos : name.rfind(L'/', end - 1);
+    }
+    return missing;
+}
+
+void CZipCompressor::checkLimits(const std::wstring& name, const std::wstring& comment, std::size_t newEntries,
+                                 const std::wstring& forEntry) const
+{
+    if (m_entries.size() + newEntries > kMaxEntries)
+        Bas::ThrowCheck(ERR_ZIP_TOO_MANY_ENTRIES, forEntry);
+    if (ToUtf8(name).size() > kMaxFieldLength || ToUtf8(comment).size() > kMaxFieldLength)
+        Bas::ThrowCheck(ERR_ZIP_NAME_TOO_LONG, forEntry);
+}
+
+void CZipCompressor::addParentDirectories(const std::wstring& name, const std::wstring& forEntry)
+{
+    if (name.size() < 2)
+        return;
+    const std::size_t slash = name.rfind(L'/', name.size() - 2);
+    if (slash != std::wstring::npos)
+        addDirectoryStored(name.substr(0, slash + 1), std::wstring(), forEntry);
+}
+
+void CZipCompressor::AddDirectory(const std::wstring& name, const std::wstring& comment)
+{
+    BAS_ASSERT(m_open);
+    BAS_ASSERT(name != L"..");
+    if (name == L".")
+        return;
+    std::wstring stored = NormalizeName(name);
+    if (stored.back() != L'/')
+        stored += L'/';
+    if (hasDirectory(stored))
+        return;
+    checkLimits(stored, comment, missingDirectories(stored) + 1, stored);
+    addDirectoryStored(stored, comment, stored);
+}
+
+void CZipCompressor::addDirectoryStored(const std::wstring& stored, const std::wstring& comment,
+                                        const std::wstring& forEntry)
+{
+    if (hasDirectory(stored))
+        return;
+    addParentDirectories(stored, forEntry);
+    CZipEntry entry;
+    entry.name = stored;
+    entry.comment = comment;
+    entry.externalAttributes = kDirectoryAttributes;
+    // A directory has no data; stored (method 0) is the only method for which
+    // no data at all is a valid encoding.
+    entry.method = 0;
+    const std::uint64_t start = GetPosition();
+    try {
+        entry.localHeaderOffset = position();
+        writeLocalHeader(entry);
+        if (GetPosition() > kMaxPosition)
+            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, forEntry);
+    } catch (Bas::CException*) {
+        cutBack(start);
+        throw;
+    }
+    m_entries.push_back(std::move(entry));
+    try {
+        m_directories.insert(stored);
+    } catch (...) {
+        m_entries.pop_back();
+        throw;
+    }
+}
+
+void CZipCompressor::AddFile(const std::wstring& sourcePath, const std::wstring& name, const std::wstring& comment)
+{
+    BAS_ASSERT(m_open);
+    Bas::CFile input(sourcePath, OpenRead | ShareRead);
+    BY_HANDLE_FILE_INFORMATION information;
+    std::uint16_t dosDate = 0;
+    std::uint16_t dosTime = 0;
+    std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
+    if (::GetFileInformationByHandle(input.Handle(), &information)) {
+        attributes = information.dwFileAttributes;
+        ToDosTime(information.ftLastWriteTime, dosDate, dosTime);
+    } else {
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        ToDosTime(now, dosDate, dosTime);
+    }
+    AddStream(input, name, comment, dosDate, dosTime, attributes);
+}
+
+void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment,
+                               std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
+{
+    BAS_ASSERT(m_open);
+    const std::wstring stored = NormalizeName(name);
+    checkLimits(stored, comment, missingDirectories(stored) + 1, stored);
+    addParentDirectories(stored, stored);
+
+    CZipEntry entry;
+    entry.name = stored;
+    entry.comment = comment;
+    entry.dosDate = dosDate;
+    entry.dosTime = dosTime;
+    entry.externalAttributes = attributes;
+    const std::uint64_t start = GetPosition();
+    try {
+        entry.localHeaderOffset = position();
+        writeLocalHeader(entry);
+        compressStream(entry, input);
+        const std::uint64_t end = GetPosition();
+        if (end > kMaxPosition)
+            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, stored);
+        Seek(entry.localHeaderOffset);
+        writeLocalHeader(entry);
+        Seek(end);
+    } catch (Bas::CException*) {
+        cutBack(start);
+        throw;
+    }
+    m_entries.push_back(std::move(entry));
+}
+
+// Leaves the archive as it was before a failed entry: a valid prefix that
+// Close can finish.
+void CZipCompressor::cutBack(std::uint64_t offset)
+{
+    try {
+        SetLength(offset);
+        Seek(GetLength());
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+    }
+}
+
+void CZipCompressor::writeLocalHeader(const CZipEntry& entry)
+{
+    const std::string name = ToUtf8(entry.name);
+    CHeader header;
+    header.U32(0x04034B50);
+    header.U16(kVersion);
+    header.U16(kFlags);
+    header.U16(entry.method);
+    header.U16(entry.dosTime);
+    header.U16(entry.dosDate);
+    header.U32(entry.crc32);
+    header.U32(entry.compressedSize);
+    header.U32(entry.uncompressedSize);
+    header.U16(static_cast<std::uint16_t>(name.size()));
+    header.U16(0);
+    Write(header.Bytes().data(), header.Bytes().size());
+    Write(name.data(), name.size());
+}
+
+void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input)
+{
+    CMemoryBuffer in(kChunkSize);
+    CMemoryBuffer out(kChunkSize);
+    in.SetCommittedSize(kChunkSize);
+    out.SetCommittedSize(kChunkSize);
+
+    input.Seek(0);
+    std::size_t read = input.Read(in.Data(), kChunkSize);
+    in.SetSize(read);
+    CZDeflateStream deflater;
+    deflater.SetInput(in.Data(), static_cast<unsigned>(read));
+    uLong crc = crc32(0, Z_NULL, 0);
+    std::uint64_t uncompressed = 0;
+    std::uint64_t compressed = 0;
+    for (;;) {
+        const bool last = input.IsEndOfFile();
+        uncompressed += read;
+        const unsigned char* consumedFrom = in.Data();
+        for (;;) {
+            out.SetCommittedSize(out.Capacity());
+            const unsigned before = deflater.InputLeft();
+            const unsigned produced = deflater.Deflate(out.Data(), static_cast<unsigned>(out.Capacity()), last);
+            const unsigned consumed = before - deflater.InputLeft();
+            crc = crc32(crc, consumedFrom, consumed);
+            consumedFrom += consumed;
+            out.SetSize(produced);
+            compressed += produced;
+            Write(out.Data(), produced);
+            // Stop early when the archive can no longer stay below 2 GiB.
+            if (GetPosition() > kMaxPosition)
+                Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, entry.name);
+            if (produced < out.Capacity())
+                break;
+        }
+        if (last)
+            break;
+        read = input.Read(in.Data(), kChunkSize);
+        in.SetSize(read);
+        deflater.SetInput(in.Data(), static_cast<unsigned>(read));
+    }
+    entry.crc32 = static_cast<std::uint32_t>(crc);
+    entry.uncompressedSize = static_cast<std::uint32_t>(uncompressed);
+    entry.compressedSize = static_cast<std::uint32_t>(compressed);
+}
+
+void CZipCompressor::Close()
+{
+    if (!m_open)
+        return;
+    const std::uint32_t start = position();
+    for (const auto& entry : m_entries) {
+        const std::string name = ToUtf8(entry.name);
+        const std::string comment = ToUtf8(entry.comment);
+        CHeader header;
+        header.U32(0x02014B50);
+        header.U16(kVersion);
+        header.U16(kVersion);
+        header.U16(kFlags);
+        header.U16(entry.method);
+        header.U16(entry.dosTime);
+        header.U16(entry.dosDate);
+        header.U32(entry.crc32);
+        header.U32(entry.compressedSize);
+        header.U32(entry.uncompressedSize);
+        header.U16(static_cast<std::uint16_t>(name.size()));
+        header.U16(0);
+        header.U16(static_cast<std::uint16_t>(comment.size()));
+        header.U16(0);
+        header.U16(0);
+        header.U32(entry.externalAttributes);
+        header.U32(entry.localHeaderOffset);
+        Write(header.Bytes().data(), header.Bytes().size());
+        Write(name.data(), name.size());
+        Write(comment.data(), comment.size());
+    }
+    const std::uint64_t end = GetPosition();
+    CHeader record;
+    record.U32(0x06054B50);
+    record.U16(0);
+    record.U16(0);
+    record.U16(static_cast<std::uint16_t>(m_entries.size()));
+    record.U16(static_cast<std::uint16_t>(m_entries.size()));
+    record.U32(static_cast<std::uint32_t>(end - start));
+    record.U32(start);
+    record.U16(0);
+    Write(record.Bytes().data(), record.Bytes().size());
+    m_open = false;
+    CFile::Close();
+}
+
+} // namespace Granite

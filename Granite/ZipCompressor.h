@@ -1,0 +1,81 @@
+// Writes one zip archive in a single forward pass: raw deflate at level 9,
+// UTF-8 names and comments (flag 0x0802), a directory entry before the first
+// entry inside each folder, and the local header rewritten after the data,
+// so there are no data descriptors.
+#pragma once
+
+#include "File.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace Granite {
+
+struct CZipEntry {
+    std::wstring name;
+    std::wstring comment;
+    std::uint32_t uncompressedSize = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint16_t dosTime = 0;
+    std::uint16_t dosDate = 0;
+    std::uint32_t crc32 = 0;
+    std::uint32_t externalAttributes = 0;
+    std::uint32_t localHeaderOffset = 0;
+    std::uint16_t method = 8;
+};
+
+class CZipCompressor : public Bas::CFile {
+public:
+    static constexpr std::size_t kChunkSize = 0x40000;
+    static constexpr std::uint64_t kMaxPosition = 0x7FFFFFFF;
+    static constexpr std::size_t kMaxEntries = 0xFFFF;
+    static constexpr std::size_t kMaxFieldLength = 0xFFFF;
+
+    CZipCompressor() = default;
+    ~CZipCompressor() override;
+
+    // Creates (or replaces) the archive file.
+    void Open(const std::wstring& path);
+    bool IsOpen() const noexcept { return m_open; }
+
+    // The source's last-write time (UTC, as stored) and attributes go into
+    // the entry; the source file is opened before anything is written.
+    void AddFile(const std::wstring& sourcePath, const std::wstring& name, const std::wstring& comment);
+    // The whole contents of an open file, from its beginning.
+    void AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
+                   std::uint16_t dosTime, std::uint32_t attributes);
+    void AddDirectory(const std::wstring& name, const std::wstring& comment);
+    // Writes the central directory and the end record and closes the file.
+    void Close();
+
+    const std::vector<CZipEntry>& Entries() const noexcept { return m_entries; }
+
+    // "\" becomes "/", and a leading "./" is dropped.
+    static std::wstring NormalizeName(const std::wstring& name);
+    // The DOS date and time of a FILETIME; both 0 when it cannot be converted.
+    static void ToDosTime(const FILETIME& time, std::uint16_t& dosDate, std::uint16_t& dosTime);
+
+private:
+    void addParentDirectories(const std::wstring& name, const std::wstring& forEntry);
+    void addDirectoryStored(const std::wstring& stored, const std::wstring& comment, const std::wstring& forEntry);
+    // Refuses an entry that the 16-bit fields of the format cannot describe.
+    void checkLimits(const std::wstring& name, const std::wstring& comment, std::size_t newEntries,
+                     const std::wstring& forEntry) const;
+    std::size_t missingDirectories(const std::wstring& name) const;
+    bool hasDirectory(const std::wstring& stored) const;
+    std::uint32_t position() const;
+    void writeLocalHeader(const CZipEntry& entry);
+    void compressStream(CZipEntry& entry, Bas::CFile& input);
+    void cutBack(std::uint64_t offset);
+
+    bool m_open = false;
+    std::vector<CZipEntry> m_entries;
+    std::unordered_set<std::wstring> m_directories;
+};
+
+// UTF-16 to UTF-8 (code page 65001).
+std::string ToUtf8(const std::wstring& text);
+
+} // namespace Granite
