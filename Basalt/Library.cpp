@@ -2,6 +2,7 @@
 
 #include "Lock.h"
 #include "ResourceInfo.h"
+#include "TempFile.h"
 
 #include <atomic>
 #include <mutex>
@@ -27,6 +28,7 @@ CLibrary::~CLibrary()
 {
     std::lock_guard guard(g_startUpLock);
     if (--g_nesting == 0) {
+        ShutdownTempFiles();
         g_running = false;
         ResetResourceBase();
     }

@@ -1,0 +1,122 @@
+#include "BasaltMessages.h"
+#include "Errors.h"
+#include "Handles.h"
+#include "TempFile.h"
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+TEST(TempNameGenerator, XorshiftStepsInBase40)
+{
+    // One step from 1: x ^= x << 13 gives 8193; x ^= x >> 17 keeps it;
+    // x ^= x << 15 gives 8193 ^ 268468224 = 268476417.
+    Bas::CTempNameGenerator generator(1);
+    std::uint32_t x = 268476417u;
+    std::wstring expected;
+    for (int i = 0; i < 5; ++i, x /= 40)
+        expected += Bas::CTempNameGenerator::kAlphabet[x % 40];
+    EXPECT_EQ(generator.Next(), expected);
+    // A zero seed starts from 1 as well.
+    EXPECT_EQ(Bas::CTempNameGenerator(0).Next(), expected);
+    std::set<std::wstring> names;
+    Bas::CTempNameGenerator many(12345);
+    for (int i = 0; i < 10000; ++i)
+        names.insert(many.Next());
+    EXPECT_EQ(names.size(), 10000u);
+}
+
+TEST(TempFiles, NamesPrefixAndExtension)
+{
+    Testing::CTestFolder folder;
+    const std::wstring path = Bas::CreateTempFile(folder.Path(), L"GML", L"tmp");
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    ASSERT_EQ(name.size(), 3u + 5u + 4u);
+    EXPECT_EQ(name.substr(0, 3), L"GML");
+    EXPECT_EQ(name.substr(8), L".tmp");
+    EXPECT_EQ(name.substr(3, 5).find_first_not_of(Bas::CTempNameGenerator::kAlphabet), std::wstring::npos);
+    EXPECT_EQ(folder.ReadBytes(name), "");
+    EXPECT_TRUE(Bas::IsTempFile(path));
+    const std::wstring plain = Bas::CreateTempFile(folder.Path(), L"", L"");
+    EXPECT_EQ(plain.substr(plain.find_last_of(L'\\') + 1, 3), L"tmp");
+    EXPECT_EQ(plain.substr(plain.size() - 4), L".tmp");
+    Bas::DeleteTempFile(path);
+    Bas::DeleteTempFile(plain);
+    EXPECT_FALSE(Bas::IsTempFile(path));
+    EXPECT_EQ(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(TempFiles, EveryNameIsNew)
+{
+    Testing::CTestFolder folder;
+    std::set<std::wstring> paths;
+    for (int i = 0; i < 300; ++i)
+        paths.insert(Bas::CreateTempFile(folder.Path(), L"GFL", L"tmp"));
+    EXPECT_EQ(paths.size(), 300u);
+    for (const auto& path : paths)
+        Bas::DeleteTempFile(path);
+}
+
+TEST(TempFiles, MissingFolderFailsBeforeAnyFile)
+{
+    Testing::CTestFolder folder;
+    for (int which = 0; which < 2; ++which) {
+        try {
+            if (which == 0)
+                Bas::CreateTempFile(folder / L"absent", L"GML", L"tmp");
+            else
+                Bas::CreateTempFolder(folder / L"absent");
+            FAIL() << "no error";
+        } catch (Bas::CException* raw) {
+            auto error = Bas::Own(raw);
+            auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+            ASSERT_NE(check, nullptr);
+            EXPECT_EQ(&check->Message(), &Bas::ERR_CREATE_TEMP_FILE);
+            EXPECT_EQ(check->Parameter(0), folder / L"absent");
+        }
+    }
+}
+
+TEST(TempFiles, HolderDeletesItsFile)
+{
+    Testing::CTestFolder folder;
+    std::wstring path;
+    {
+        Bas::CTempFilePath holder(Bas::CreateTempFile(folder.Path(), L"GEL", L"tmp"));
+        path = holder.Path();
+        Bas::CTempFilePath moved(std::move(holder));
+        EXPECT_TRUE(holder.Empty());
+        EXPECT_NE(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_EQ(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(TempFiles, ShutdownRemovesFilesAndFoldersWithTheirContents)
+{
+    Testing::CTestFolder folder;
+    const std::wstring file = Bas::CreateTempFile(folder.Path(), L"GAL", L"tmp");
+    const std::wstring sub = Bas::CreateTempFolder(folder.Path());
+    EXPECT_EQ(sub.substr(sub.find_last_of(L'\\') + 1, 3), L"tmp");
+    Testing::CTestFolder unused;
+    const std::wstring copy = sub + L"\\Glean.zip";
+    Bas::CFileHandle(::CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_NE(::GetFileAttributesW(copy.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    Bas::SetKeepTempFiles(true);
+    Bas::ShutdownTempFiles();
+    Bas::SetKeepTempFiles(false);
+    EXPECT_NE(::GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(::GetFileAttributesW(copy.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    Bas::RegisterTempFile(file);
+    const std::wstring second = Bas::CreateTempFolder(sub);
+    Bas::ShutdownTempFiles();
+    EXPECT_EQ(::GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(::GetFileAttributesW(sub.c_str()), INVALID_FILE_ATTRIBUTES) << "forgotten folders stay";
+    EXPECT_EQ(::GetFileAttributesW(second.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+} // namespace
