@@ -1,5 +1,12 @@
 #include "NativeFileSystem.h"
 
+#include "Errors.h"
+#include "File.h"
+#include "Handles.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <string_view>
 #include <vector>
 
 namespace Bas {
@@ -60,6 +67,113 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
         result += L'\\';
     result.append(name, start, std::wstring::npos);
     return result;
+}
+
+std::wstring NormalizePath(const std::wstring& path)
+{
+    if (path.empty())
+        return path;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (length == 0)
+            return path;
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+bool IsWellFormedPath(const std::wstring& path)
+{
+    std::size_t start = 0;
+    if (path.size() >= 2 && path[1] == L':') {
+        if (!std::iswalpha(path[0]))
+            return false;
+        start = 2;
+    } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        start = 2; // a UNC path: \\server\share\...
+    }
+    if (path.find(L':', start) != std::wstring::npos)
+        return false;
+    while (start < path.size() && IsSeparator(path[start]))
+        ++start;
+    if (start >= path.size())
+        return start > 0;
+    std::size_t component = 0;
+    for (std::size_t i = start; i <= path.size(); ++i) {
+        const wchar_t c = i < path.size() ? path[i] : L'\\';
+        if (IsSeparator(c)) {
+            if (component == 0 && i < path.size())
+                return false;
+            component = 0;
+            continue;
+        }
+        if (c < 32 || std::wstring_view(L"<>\"|?*").find(c) != std::wstring_view::npos)
+            return false;
+        if (++component > 255)
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
+                  std::vector<std::wstring>& found)
+{
+    WIN32_FIND_DATAW data;
+    std::vector<std::wstring> files;
+    CFindHandle find(::FindFirstFileW(JoinPath(folder, pattern).c_str(), &data));
+    if (find) {
+        do {
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+                files.push_back(data.cFileName);
+        } while (::FindNextFileW(find.Get(), &data));
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& name : files)
+        found.push_back(JoinPath(folder, name));
+    if (!recursive)
+        return;
+    std::vector<std::wstring> folders;
+    find.Reset(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+                folders.push_back(name);
+        } while (::FindNextFileW(find.Get(), &data));
+    }
+    std::sort(folders.begin(), folders.end());
+    for (const auto& name : folders)
+        collectFiles(JoinPath(folder, name), pattern, true, found);
+}
+
+} // namespace
+
+std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive)
+{
+    std::vector<std::wstring> found;
+    collectFiles(folder, pattern, recursive, found);
+    return found;
+}
+
+void CreateFolders(const std::wstring& path)
+{
+    if (path.empty() || FolderExists(path))
+        return;
+    const std::wstring parent = FolderOf(path);
+    if (!parent.empty() && parent != path && !(parent.size() == 2 && parent[1] == L':'))
+        CreateFolders(parent);
+    if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        ThrowFileError(::GetLastError(), path);
+}
+
+void CopyFileReplacing(const std::wstring& source, const std::wstring& target)
+{
+    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE))
+        ThrowFileError(::GetLastError(), target);
 }
 
 } // namespace Bas

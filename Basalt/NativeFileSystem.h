@@ -4,6 +4,7 @@
 #include "WinApi.h"
 
 #include <string>
+#include <vector>
 
 namespace Bas {
 
@@ -17,5 +18,18 @@ std::wstring FileNameOf(const std::wstring& path);
 bool IsRelativePath(const std::wstring& path);
 // folder + "\" + name, without doubling a separator.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+// The full path with "." and ".." resolved and "/" turned into "\".
+std::wstring NormalizePath(const std::wstring& path);
+// Each component 1 to 255 characters long and free of characters that file
+// names cannot hold; a path with a drive starts with a letter and ":".
+bool IsWellFormedPath(const std::wstring& path);
+// The files (not folders) of a folder that match a wildcard pattern, with
+// those of every subfolder when recursive; sorted by name within a folder,
+// a folder's own files before its subfolders'.
+std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive);
+// Creates a folder with its missing parents.
+void CreateFolders(const std::wstring& path);
+// Copies a file, replacing the target.
+void CopyFileReplacing(const std::wstring& source, const std::wstring& target);
 
 } // namespace Bas

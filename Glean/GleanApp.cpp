@@ -1,6 +1,7 @@
 #include "GleanApp.h"
 
 #include "Errors.h"
+#include "LogCollector.h"
 #include "NativeFileSystem.h"
 #include "ResourceInfo.h"
 #include "generated/GleanMessages.h"
@@ -103,10 +104,27 @@ bool CGleanApp::StartUp()
 
     // A relative settings path is taken from the program's folder, not from
     // the current directory.
-    m_settingsPath = m_commandLine.settingsPath.empty() ? L"Glean.ini" : m_commandLine.settingsPath;
-    if (Bas::IsRelativePath(m_settingsPath))
-        m_settingsPath = Bas::JoinPath(m_programFolder, m_settingsPath);
+    if (!m_commandLine.settingsPath.empty()) {
+        std::wstring path = m_commandLine.settingsPath;
+        if (Bas::IsRelativePath(path))
+            path = Bas::JoinPath(m_programFolder, path);
+        m_settings.SetSettingsPath(Bas::NormalizePath(path));
+    }
+    m_settings.Load();
+
+    if (!m_commandLine.outputPath.empty())
+        runSilently(m_commandLine.outputPath);
     return false;
+}
+
+void CGleanApp::runSilently(const std::wstring& outputPath)
+{
+    const std::wstring target = Bas::NormalizePath(outputPath);
+    Bas::CreateFolders(Bas::FolderOf(target));
+    CLogCollector collector;
+    collector.CollectLogs();
+    collector.PackArchive();
+    Bas::CopyFileReplacing(collector.ArchivePath(), target);
 }
 
 int CGleanApp::OnStartUpError(Bas::CException& error)

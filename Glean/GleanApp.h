@@ -3,6 +3,8 @@
 
 #include "ApplicationMica.h"
 #include "CommandLine.h"
+#include "GleanAppLog.h"
+#include "GleanSettings.h"
 
 #include <string>
 #include <vector>
@@ -28,7 +30,6 @@ public:
     CGleanApp();
 
     const std::wstring& ProgramFolder() const noexcept { return m_programFolder; }
-    const std::wstring& SettingsPath() const noexcept { return m_settingsPath; }
     const CGleanCommandLine& CommandLine() const noexcept { return m_commandLine; }
 
 protected:
@@ -36,8 +37,11 @@ protected:
     int OnStartUpError(Bas::CException& error) override;
 
 private:
+    void runSilently(const std::wstring& outputPath);
+
+    CGleanSettings m_settings;
+    CGleanAppLog m_appLog;
     std::wstring m_programFolder;
-    std::wstring m_settingsPath;
     CGleanCommandLine m_commandLine;
 };
 

@@ -60,8 +60,7 @@ def rc_string(s):
     return 'L"' + ''.join(out) + '"'
 
 
-def main():
-    list_file, out_dir, stem = sys.argv[1:4]
+def read_list(list_file):
     entries = []
     with open(list_file, encoding='utf-8') as f:
         for number, line in enumerate(f, 1):
@@ -78,6 +77,19 @@ def main():
     for a, b in zip(names, names[1:]):
         if utf16_key(a) >= utf16_key(b):
             sys.exit(f"{list_file}: {b} must come before {a} (sorted by UTF-16 code units, no duplicates)")
+    return entries
+
+
+def main():
+    # Several lists (each sorted) make one table, merged in code-unit order.
+    out_dir, stem = sys.argv[1:3]
+    lists = sys.argv[3:]
+    list_file = lists[0]
+    entries = sorted((e for l in lists for e in read_list(l)), key=lambda e: utf16_key(e[0]))
+    names = [n for n, _ in entries]
+    for a, b in zip(names, names[1:]):
+        if a == b:
+            sys.exit(f"{a} is defined in more than one list")
     os.makedirs(out_dir, exist_ok=True)
     guard = '// Generated from ' + os.path.basename(list_file) + '; do not edit.\n'
     with open(os.path.join(out_dir, stem + '.rc'), 'w', encoding='ascii', newline='\n') as f:

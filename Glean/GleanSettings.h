@@ -1,0 +1,96 @@
+// The settings model: Glean.ini read once at start into the lists every log
+// writer works from. Problems with single entries become application-log
+// lines; only a missing or unusable file is fatal.
+#pragma once
+
+#include "IniFile.h"
+#include "Message.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Glean {
+
+inline const Bas::CMessageName ERR_INI_FILE_IS_INVALID{L"ERR_INI_FILE_IS_INVALID"};
+
+struct COtherFile {
+    std::wstring path;
+    std::wstring keyName;
+    std::wstring subFolder; // "/"-separated, ending in "/" when not empty
+};
+
+struct CAccessObject {
+    enum EKind { File = 0, RegistryKey = 1 };
+    EKind kind;
+    std::wstring name;
+};
+
+struct CEventLogSpec {
+    std::wstring logName;
+    std::set<std::wstring> sources;
+};
+
+struct CMsiEntry {
+    std::wstring productName;
+    std::wstring subFolder;
+};
+
+class CGleanSettings {
+public:
+    CGleanSettings();
+    ~CGleanSettings();
+    CGleanSettings(const CGleanSettings&) = delete;
+    CGleanSettings& operator=(const CGleanSettings&) = delete;
+
+    static CGleanSettings& Instance();
+
+    void SetSettingsPath(const std::wstring& path) { m_settingsPath = path; }
+    const std::wstring& SettingsPath() const;
+
+    // Reads the file and fills every list. Throws ERR_INI_FILE_IS_INVALID
+    // ("Glean.ini") when the file is missing or has no [Common].
+    void Load();
+
+    const std::wstring& AppName() const noexcept { return m_appName; }
+    const std::wstring& AppPath() const noexcept { return m_appPath; }
+    const std::wstring& TempDir() const noexcept { return m_tempDir; }
+    const std::vector<COtherFile>& OtherFiles() const noexcept { return m_otherFiles; }
+    const std::vector<std::pair<std::wstring, std::wstring>>& RegistryKeys() const noexcept { return m_registryKeys; }
+    const std::vector<std::wstring>& Directories() const noexcept { return m_directories; }
+    const std::vector<std::wstring>& Trees() const noexcept { return m_trees; }
+    const std::vector<CAccessObject>& AccessObjects() const noexcept { return m_accessObjects; }
+    const std::vector<CMsiEntry>& MsiEntries() const noexcept { return m_msiEntries; }
+    const std::vector<CEventLogSpec>& EventLogs() const noexcept { return m_eventLogs; }
+    const std::wstring& RecipientAddress() const noexcept { return m_recipientAddress; }
+    const std::wstring& RecipientName() const noexcept { return m_recipientName; }
+
+    // Environment variables, then a special-folder macro.
+    static std::wstring ExpandPath(const std::wstring& path);
+    // "<SF_Name>rest" becomes the special folder joined with rest.
+    static std::wstring ExpandSpecialFolder(const std::wstring& path);
+    // The folder of a CSIDL, or its fallback.
+    static std::wstring SpecialFolder(int csidl);
+
+private:
+    void loadCollectedFiles(const Bas::CIniFile& ini);
+    void loadSection(const Bas::CIniFile& ini, const std::wstring& section, const std::wstring& base, bool hasBase);
+    void addMask(const std::wstring& keyName, const std::wstring& value, const std::wstring& base, bool hasBase,
+                 bool recursive);
+
+    std::wstring m_settingsPath;
+    std::wstring m_appName;
+    std::wstring m_appPath;
+    std::wstring m_tempDir;
+    std::vector<COtherFile> m_otherFiles;
+    std::vector<std::pair<std::wstring, std::wstring>> m_registryKeys;
+    std::vector<std::wstring> m_directories;
+    std::vector<std::wstring> m_trees;
+    std::vector<CAccessObject> m_accessObjects;
+    std::vector<CMsiEntry> m_msiEntries;
+    std::vector<CEventLogSpec> m_eventLogs;
+    std::wstring m_recipientAddress;
+    std::wstring m_recipientName;
+};
+
+} // namespace Glean

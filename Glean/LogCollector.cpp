@@ -1,0 +1,109 @@
+#include "LogCollector.h"
+
+#include "Errors.h"
+#include "File.h"
+#include "GleanAppLog.h"
+#include "GleanSettings.h"
+#include "MessageLoopMica.h"
+#include "NativeFileSystem.h"
+#include "TempFile.h"
+#include "ZipCompressor.h"
+#include "generated/GleanMessages.h"
+
+#include <cstdio>
+
+namespace Glean {
+
+CLogCollector::CLogCollector() = default;
+
+CLogCollector::~CLogCollector()
+{
+    if (!m_archiveFile.empty() && Bas::FileExists(m_archiveFile)) {
+        if (Bas::IsTempFile(m_archiveFile))
+            Bas::DeleteTempFile(m_archiveFile);
+        else
+            ::DeleteFileW(m_archiveFile.c_str());
+    }
+}
+
+void CLogCollector::CollectLogs()
+{
+    m_otherFiles.clear();
+    for (const auto& file : CGleanSettings::Instance().OtherFiles())
+        m_otherFiles.push_back(file.path);
+    // The other log writers join here in their order: main, files, drives,
+    // registry exports, access, installer logs, event logs.
+    m_environmentLogFile = WriteEnvironmentLog();
+    Mica::PumpMessages();
+}
+
+std::wstring CLogCollector::OtherFileName(const std::wstring& keyName, const std::wstring& subFolder,
+                                          std::size_t index, const std::wstring& path)
+{
+    wchar_t number[32];
+    std::swprintf(number, 32, L"%0*zu_", 3, index);
+    const auto slash = keyName.rfind(L'/');
+    const std::wstring keyFolder = slash == std::wstring::npos ? std::wstring() : keyName.substr(0, slash + 1);
+    return keyFolder + subFolder + number + Bas::FileNameOf(path);
+}
+
+void AddStreamEntry(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name,
+                    const std::wstring& comment)
+{
+    Bas::CFile input(source, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
+    BY_HANDLE_FILE_INFORMATION information = {};
+    std::uint16_t dosDate = 0;
+    std::uint16_t dosTime = 0;
+    std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
+    if (::GetFileInformationByHandle(input.Handle(), &information)) {
+        attributes = information.dwFileAttributes;
+        Granite::CZipCompressor::ToDosTime(information.ftLastWriteTime, dosDate, dosTime);
+    }
+    zip.AddStream(input, name, comment, dosDate, dosTime, attributes);
+}
+
+void CLogCollector::addFileLogged(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name)
+{
+    CGleanAppLog& log = CGleanAppLog::Instance();
+    try {
+        zip.AddFile(source, name, source);
+        log.AddLine(Bas::Format(MSG_FILE_ADDED_TO_ARCHIVE, source, name));
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        log.AddLine(error->GetMessageText());
+        log.AddLine(Bas::Format(MSG_ADD_FILE_FAILED, source, name));
+    }
+}
+
+void CLogCollector::PackArchive()
+{
+    const CGleanSettings& settings = CGleanSettings::Instance();
+    m_archiveFile = Bas::CreateTempFile(Bas::GetTempFolder(), L"tmp", L"tmp");
+    Granite::CZipCompressor zip;
+    zip.Open(m_archiveFile);
+    Mica::PumpMessages();
+
+    AddStreamEntry(zip, settings.SettingsPath(), L"Glean.ini", L"Settings File");
+    Mica::PumpMessages();
+    if (!m_environmentLogFile.empty())
+        AddStreamEntry(zip, m_environmentLogFile, L"GleanEnvVars.log", L"Environment variables");
+
+    const auto& others = settings.OtherFiles();
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        addFileLogged(zip, others[i].path, OtherFileName(others[i].keyName, others[i].subFolder, i, others[i].path));
+        Mica::PumpMessages();
+    }
+    Mica::PumpMessages();
+
+    // The application log goes last, so that it records the packing too.
+    CGleanAppLog& log = CGleanAppLog::Instance();
+    log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
+    log.Write();
+    AddStreamEntry(zip, log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
+    zip.Close();
+    Mica::PumpMessages();
+}
+
+} // namespace Glean

@@ -1,0 +1,43 @@
+// One collection run: the log writers in their fixed order, then the archive
+// with its entries in their fixed order and names.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Granite {
+class CZipCompressor;
+}
+
+namespace Glean {
+
+class CLogCollector {
+public:
+    CLogCollector();
+    // Deletes the temporary archive if it is still there.
+    ~CLogCollector();
+    CLogCollector(const CLogCollector&) = delete;
+    CLogCollector& operator=(const CLogCollector&) = delete;
+
+    void CollectLogs();
+    void PackArchive();
+    const std::wstring& ArchivePath() const noexcept { return m_archiveFile; }
+
+    // The archive name of collected file `index`: its key-name folder, its
+    // sub-folder, the number ("%03d_") and its own file name.
+    static std::wstring OtherFileName(const std::wstring& keyName, const std::wstring& subFolder, std::size_t index,
+                                      const std::wstring& path);
+
+private:
+    void addFileLogged(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name);
+
+    std::vector<std::wstring> m_otherFiles;
+    std::wstring m_environmentLogFile;
+    std::wstring m_archiveFile;
+};
+
+// Adds an open-for-reading file as a stream with its time and attributes.
+void AddStreamEntry(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name,
+                    const std::wstring& comment);
+
+} // namespace Glean

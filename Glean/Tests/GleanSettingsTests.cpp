@@ -1,0 +1,134 @@
+#include "Errors.h"
+#include "GleanAppLog.h"
+#include "GleanSettings.h"
+#include "LogCollector.h"
+#include "generated/GleanMessages.h"
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+namespace {
+
+class GleanSettings : public testing::Test {
+protected:
+    Testing::CTestFolder folder;
+    Glean::CGleanAppLog log;
+    Glean::CGleanSettings settings;
+
+    void Load(const std::string& ini)
+    {
+        folder.WriteBytes(L"Glean.ini", ini);
+        settings.SetSettingsPath(folder / L"Glean.ini");
+        settings.Load();
+    }
+
+    bool Logged(const std::wstring& line) const
+    {
+        return std::find(log.Lines().begin(), log.Lines().end(), line) != log.Lines().end();
+    }
+};
+
+TEST_F(GleanSettings, MissingFileOrCommonSectionIsFatal)
+{
+    for (const std::string& contents : {std::string(), std::string("; only a comment\r\n[Other]\r\nA=1\r\n")}) {
+        if (!contents.empty())
+            folder.WriteBytes(L"Glean.ini", contents);
+        settings.SetSettingsPath(folder / L"Glean.ini");
+        try {
+            settings.Load();
+            FAIL() << "no error";
+        } catch (Bas::CException* raw) {
+            auto error = Bas::Own(raw);
+            auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+            ASSERT_NE(check, nullptr);
+            EXPECT_EQ(&check->Message(), &Glean::ERR_INI_FILE_IS_INVALID);
+            EXPECT_EQ(check->Parameter(0), L"Glean.ini");
+        }
+    }
+}
+
+TEST_F(GleanSettings, ApplicationLogLinesOfTheSteps)
+{
+    Load("[Common]\r\n[Access]\r\nKey1=HKEY_LOCAL_MACHINE\\SOFTWARE\\X\r\nKey2=SOFTWARE\\X\r\n"
+         "Key3=HKEY_CURRENT_USER\\Y\r\nOther1=z\r\nFile1=C:\\a|b\r\nFile2=C:\\NoSuchFolder\r\n");
+    EXPECT_EQ(log.Lines().front(),
+              L"\x041A\x043B\x044E\x0447 AppName \x0432 \x0441\x0435\x043A\x0446\x0438\x0438 common "
+              L"\x043D\x0435 \x043D\x0430\x0439\x0434\x0435\x043D");
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_NOT_FOUND, L"Registry")));
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_NOT_FOUND, L"EventLog")));
+    EXPECT_FALSE(Logged(Bas::Format(MSG_SECTION_NOT_FOUND, L"Access")));
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Access", L"SOFTWARE\\X")));
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_UNKNOWN_OBJECT, L"Access", L"Other1")));
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_FILE_NAME, L"Access", L"C:\\a|b")));
+    std::vector<std::wstring> names;
+    for (const auto& object : settings.AccessObjects())
+        names.push_back(object.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"C:\\NoSuchFolder", L"CURRENT_USER\\Y", L"MACHINE\\SOFTWARE\\X"}));
+    EXPECT_EQ(settings.RecipientName(), L"Zarvo Technical Support");
+}
+
+TEST_F(GleanSettings, CollectedFilesFromBaseSectionsAndMasks)
+{
+    folder.WriteBytes(L"app.txt", "a");
+    ::CreateDirectoryW((folder / L"Bin").c_str(), nullptr);
+    folder.WriteBytes(L"Bin\\x.dll", "x");
+    ::CreateDirectoryW((folder / L"Logs").c_str(), nullptr);
+    ::CreateDirectoryW((folder / L"Logs\\Old").c_str(), nullptr);
+    folder.WriteBytes(L"Logs\\a.log", "1");
+    folder.WriteBytes(L"Logs\\Old\\b.log", "2");
+    const std::string base(folder.Path().begin(), folder.Path().end());
+    Load("[Common]\r\nAppName=\r\nAppPath=" + base + "\r\n"
+         "[AppPath\\Bin]\r\nFile1=x.dll\r\n"
+         "[Foo\\Bar]\r\nFile1=app.txt\r\n"
+         "[OtherFiles]\r\nLogs/MaskWithSubdirs1=" + base + "\\Logs\\*.log\r\n"
+         "Mask2=" + base + "\\Nowhere\\*.log\r\nMask3=" + base + "\\Logs\\*.none\r\n"
+         "[EventLog]\r\nLog1=Application\r\nLog1Sources= A ; B \r\nLog3=System\r\n");
+    EXPECT_FALSE(Logged(Bas::Format(MSG_KEY_NOT_FOUND_IN_SECTION, L"AppName", L"common")));
+    const auto& files = settings.OtherFiles();
+    // "OtherFiles" comes before the sections named with a backslash.
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].path, folder / L"Logs\\a.log");
+    EXPECT_EQ(files[0].subFolder, L"");
+    EXPECT_EQ(files[1].path, folder / L"Logs\\Old\\b.log");
+    EXPECT_EQ(files[1].subFolder, L"Old/");
+    EXPECT_EQ(files[2].path, folder / L"Bin\\x.dll");
+    EXPECT_EQ(files[2].subFolder, L"");
+    EXPECT_EQ(Glean::CLogCollector::OtherFileName(files[1].keyName, files[1].subFolder, 1, files[1].path),
+              L"Logs/Old/001_b.log");
+    EXPECT_TRUE(Logged(Bas::Format(MSG_DIRECTORY_NOT_FOUND, folder / L"Nowhere")));
+    EXPECT_TRUE(Logged(Bas::Format(MSG_FILES_BY_MASK_NOT_FOUND, folder / L"Logs\\*.none")));
+    ASSERT_EQ(settings.EventLogs().size(), 1u);
+    EXPECT_EQ(settings.EventLogs()[0].logName, L"Application");
+    EXPECT_EQ(settings.EventLogs()[0].sources, (std::set<std::wstring>{L"A", L"B"}));
+}
+
+TEST(GleanSettingsPaths, SpecialFolderMacros)
+{
+    wchar_t appData[MAX_PATH];
+    ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData)));
+    EXPECT_EQ(Glean::CGleanSettings::ExpandSpecialFolder(L"<SF_AppData>\\Vendor\\x.log"),
+              std::wstring(appData) + L"\\Vendor\\x.log");
+    EXPECT_EQ(Glean::CGleanSettings::ExpandSpecialFolder(L"ignored<sf_appdata>//y"), std::wstring(appData) + L"\\y");
+    EXPECT_EQ(Glean::CGleanSettings::ExpandSpecialFolder(L"<SF_Unknown>\\x"), L"<SF_Unknown>\\x");
+    EXPECT_EQ(Glean::CGleanSettings::ExpandSpecialFolder(L"no macro"), L"no macro");
+    ::SetEnvironmentVariableW(L"GLEAN_TEST_DIR", L"<SF_Windows>");
+    wchar_t windows[MAX_PATH];
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(_wcsicmp(Glean::CGleanSettings::ExpandPath(L"%GLEAN_TEST_DIR%\\a").c_str(),
+                       (std::wstring(windows) + L"\\a").c_str()),
+              0);
+}
+
+TEST(GleanCollector, NumberedArchiveNames)
+{
+    using C = Glean::CLogCollector;
+    EXPECT_EQ(C::OtherFileName(L"Logs/File1", L"", 0, L"C:\\x\\y.txt"), L"Logs/000_y.txt");
+    EXPECT_EQ(C::OtherFileName(L"File1", L"", 999, L"C:\\y.txt"), L"999_y.txt");
+    EXPECT_EQ(C::OtherFileName(L"a/b/Mask", L"Old/", 1000, L"C:\\y.txt"), L"a/b/Old/1000_y.txt");
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+#include "MessageLoopMica.h"
+
+#include "Errors.h"
+
+namespace Mica {
+
+namespace {
+
+ModalFilter g_filter = nullptr;
+void* g_filterContext = nullptr;
+
+BOOL CALLBACK DestroyThreadWindow(HWND window, LPARAM)
+{
+    ::DestroyWindow(window);
+    return TRUE;
+}
+
+} // namespace
+
+void SetModalFilter(ModalFilter filter, void* context)
+{
+    g_filter = filter;
+    g_filterContext = context;
+}
+
+void PumpMessages()
+{
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (g_filter != nullptr) {
+            if (message.message == WM_QUIT || !g_filter(message, g_filterContext))
+                Bas::ThrowUser();
+            continue;
+        }
+        if (message.message == WM_QUIT) {
+            ::EnumThreadWindows(::GetCurrentThreadId(), DestroyThreadWindow, 0);
+            Bas::ThrowUser();
+        }
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+} // namespace Mica

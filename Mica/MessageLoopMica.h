@@ -1,0 +1,17 @@
+// Dispatching waiting window messages during long work on the UI thread.
+#pragma once
+
+#include "WinApi.h"
+
+namespace Mica {
+
+// A modal loop's pre-processing: true when it took the message.
+using ModalFilter = bool (*)(MSG& message, void* context);
+void SetModalFilter(ModalFilter filter, void* context);
+
+// Dispatches every waiting message. A quit request (WM_QUIT), or a message a
+// modal loop refuses, ends the work with the silent CUserException; without
+// a modal loop the program's windows are closed first.
+void PumpMessages();
+
+} // namespace Mica

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# A silent collection under Wine: a settings file naming 1001 files (so the
+# numbering passes 999_), files in sub-folders, a non-ASCII name and a
+# missing file; the archive is written into folders that do not exist yet
+# and checked with the independent readers and for its exact entry list.
+#   silent_run_test.sh GLEAN_EXE GLEAN0_DLL WORK_DIR
+set -u
+glean=$1 module=$2 work=$3
+here=$(dirname "$(readlink -f "$0")")
+. "$here/wine-env.sh"
+rm -rf "$work"
+mkdir -p "$work/app" "$work/data/sub/deeper" "$work/one"
+cp "$glean" "$module" "$work/app/"
+for i in $(seq 1 1001); do printf 'file %s\n' "$i" >"$work/data/f$(printf %04d "$i").txt"; done
+printf 'nested\n' >"$work/data/sub/deeper/n.log"
+printf 'single\n' >"$work/one/файл.txt"
+win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+# UTF-8 with its byte-order mark; without one the file is read as ANSI.
+{ printf '\xef\xbb\xbf'; printf '%s\r\n' '[Common]' 'AppName=Pagewise' '[OtherFiles]' \
+  "Many/Mask1=$(win "$work/data")\\*.txt" \
+  "Deep/MaskWithSubdirs1=$(win "$work/data/sub")\\*.log" \
+  "Single/File1=$(win "$work/one")\\файл.txt" \
+  "File2=$(win "$work")\\missing.txt"; } >"$work/app/Glean.ini"
+
+out="$work/new/sub/out.zip"
+"$WINE" "$work/app/Glean.exe" "/file:$(win "$out")"
+rc=$?
+fail=0
+[ $rc -eq 0 ] || { echo "exit code $rc"; fail=1; }
+[ -f "$out" ] || { echo "no archive at $out"; exit 1; }
+"$here/check_zip.sh" "$out" >/dev/null || { "$here/check_zip.sh" "$out"; fail=1; }
+/usr/bin/python3 - "$out" <<'PY' || fail=1
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+import re
+names = [i.filename for i in z.infolist()]
+# Fixed entries first and last; the collected files between them are numbered
+# in archive order, each directory entry before its first file. The order of
+# keys within a section follows the settings reader's table, not the file.
+assert names[:2] == ['Glean.ini', 'GleanEnvVars.log'], names[:2]
+assert names[-1] == 'GleanAppLog.log', names[-1]
+middle = names[2:-1]
+files = [n for n in middle if not n.endswith('/')]
+numbers = [int(re.search(r'(?:^|/)(\d+)_', n).group(1)) for n in files]
+assert numbers == list(range(len(files))), numbers[:20]
+assert re.search(r'999_', files[999]) and re.search(r'1000_', files[1000])
+stripped = sorted(re.sub(r'(^|/)\d+_', r'\1', n) for n in files)
+expected = sorted(['Many/f%04d.txt' % (i + 1) for i in range(1001)] + ['Deep/deeper/n.log', 'Single/файл.txt'])
+assert stripped == expected, [a for a, b in zip(stripped, expected) if a != b][:3]
+for n in middle:
+    if not n.endswith('/'):
+        folder = n[:n.rfind('/') + 1]
+        assert folder and folder in middle[:middle.index(n)], n
+assert sorted(n for n in middle if n.endswith('/')) == ['Deep/', 'Deep/deeper/', 'Many/', 'Single/']
+comments = {i.filename: i.comment.decode('utf-8') for i in z.infolist()}
+assert comments['Glean.ini'] == 'Settings File', comments['Glean.ini']
+assert comments['GleanEnvVars.log'] == 'Environment variables'
+assert comments['GleanAppLog.log'] == 'Glean Application Log'
+assert comments['Single/1002_файл.txt'].endswith('\\файл.txt')
+applog = z.read('GleanAppLog.log')
+assert applog.startswith(b'\xff\xfe')
+lines = applog[2:].decode('utf-16-le').split('\r\n')
+added = [l for l in lines if l.startswith('Файл ') and ' был добавлен в архив как ' in l]
+assert len(added) == 1003, len(added)
+assert any(l.startswith('Файл ') and l.endswith('missing.txt не найден') for l in lines), lines[:5]
+for section in ('Registry', 'Directories', 'Access', 'Msi', 'EventLog'):
+    assert f'Секция {section} не найдена' in lines, section
+env = z.read('GleanEnvVars.log')[2:].decode('utf-16-le').split('\r\n')
+assert any(l.startswith('WINEPREFIX=') or '=' in l for l in env)
+print(f"{len(names)} entries, {len(added)} files added")
+PY
+# A second run replaces the archive that is there now.
+"$WINE" "$work/app/Glean.exe" "/file:$(win "$out")" || { echo "second run failed"; fail=1; }
+# No temporary file of the run is left behind.
+left=$(ls "$WINEPREFIX/drive_c/users/"*/Temp/ 2>/dev/null | grep -E '^(GEL|GAL|tmp).....\.tmp$' || true)
+[ -z "$left" ] || { echo "left behind: $left"; fail=1; }
+exit $fail
