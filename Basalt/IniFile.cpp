@@ -5,6 +5,7 @@
 #include "File.h"
 #include "NativeFileSystem.h"
 #include "TextStream.h"
+#include "TextTools.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -19,17 +20,6 @@ std::wstring Fold(const std::wstring& name)
     for (wchar_t& c : folded)
         c = static_cast<wchar_t>(std::towlower(c));
     return folded;
-}
-
-std::wstring Trim(const std::wstring& text)
-{
-    std::size_t start = 0;
-    std::size_t end = text.size();
-    while (start < end && std::iswspace(text[start]))
-        ++start;
-    while (end > start && std::iswspace(text[end - 1]))
-        --end;
-    return text.substr(start, end - start);
 }
 
 // The prime slot counts the tables grow through.

@@ -159,6 +159,28 @@ std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstri
     return found;
 }
 
+void RemoveFolderTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    CFindHandle find(::FindFirstFileW(JoinPath(path, L"*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = JoinPath(path, name);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolderTree(child);
+            } else {
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(find.Get(), &data));
+    }
+    find.Reset();
+    ::RemoveDirectoryW(path.c_str());
+}
+
 void CreateFolders(const std::wstring& path)
 {
     if (path.empty() || FolderExists(path))

@@ -27,6 +27,8 @@ bool IsWellFormedPath(const std::wstring& path);
 // those of every subfolder when recursive; sorted by name within a folder,
 // a folder's own files before its subfolders'.
 std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive);
+// Removes a folder with everything inside it; failures are ignored.
+void RemoveFolderTree(const std::wstring& path);
 // Creates a folder with its missing parents.
 void CreateFolders(const std::wstring& path);
 // Copies a file, replacing the target.

@@ -47,28 +47,6 @@ bool Exists(const std::wstring& path)
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveFolderTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW data;
-    CFindHandle find(::FindFirstFileW(JoinPath(path, L"*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = JoinPath(path, name);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveFolderTree(child);
-            } else {
-                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(child.c_str());
-            }
-        } while (::FindNextFileW(find.Get(), &data));
-    }
-    find.Reset();
-    ::RemoveDirectoryW(path.c_str());
-}
-
 } // namespace
 
 std::uint32_t CTempNameGenerator::MakeSeed()

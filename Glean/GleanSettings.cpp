@@ -7,6 +7,7 @@
 #include "Lock.h"
 #include "NativeFileSystem.h"
 #include "TempFile.h"
+#include "TextTools.h"
 #include "generated/GleanMessages.h"
 
 #include <shlobj.h>
@@ -96,17 +97,6 @@ constinit Bas::CLock g_folderLock;
 void Log(const std::wstring& line)
 {
     CGleanAppLog::Instance().AddLine(line);
-}
-
-std::wstring Trim(const std::wstring& text)
-{
-    std::size_t start = 0;
-    std::size_t end = text.size();
-    while (start < end && std::iswspace(text[start]))
-        ++start;
-    while (end > start && std::iswspace(text[end - 1]))
-        --end;
-    return text.substr(start, end - start);
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix)
@@ -337,7 +327,7 @@ void CGleanSettings::Load()
             while (start <= sources.size() && !sources.empty()) {
                 const auto end = sources.find(L';', start);
                 const std::wstring piece =
-                    Trim(sources.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+                    Bas::Trim(sources.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
                 if (!piece.empty())
                     spec.sources.insert(piece);
                 if (end == std::wstring::npos)

@@ -1,6 +1,7 @@
 #include "TestFolder.h"
 
 #include "Handles.h"
+#include "NativeFileSystem.h"
 
 #include <atomic>
 
@@ -52,24 +53,7 @@ std::string CTestFolder::ReadBytes(const std::wstring& name) const
 
 void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW data;
-    Bas::CFindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(child.c_str());
-            }
-        } while (::FindNextFileW(find.Get(), &data));
-    }
-    find.Reset();
-    ::RemoveDirectoryW(path.c_str());
+    Bas::RemoveFolderTree(path);
 }
 
 } // namespace Testing
