@@ -34,6 +34,22 @@ private:
     std::string m_bytes;
 };
 
+// The fields the local and the central header share, from "version needed
+// to extract" to the extra-field length.
+void WriteSharedFields(CHeader& header, const CZipEntry& entry, std::size_t nameLength)
+{
+    header.U16(kVersion);
+    header.U16(kFlags);
+    header.U16(entry.method);
+    header.U16(entry.dosTime);
+    header.U16(entry.dosDate);
+    header.U32(entry.crc32);
+    header.U32(entry.compressedSize);
+    header.U32(entry.uncompressedSize);
+    header.U16(static_cast<std::uint16_t>(nameLength));
+    header.U16(0);
+}
+
 } // namespace
 
 std::string ToUtf8(const std::wstring& text)
@@ -248,16 +264,7 @@ void CZipCompressor::writeLocalHeader(const CZipEntry& entry)
     const std::string name = ToUtf8(entry.name);
     CHeader header;
     header.U32(0x04034B50);
-    header.U16(kVersion);
-    header.U16(kFlags);
-    header.U16(entry.method);
-    header.U16(entry.dosTime);
-    header.U16(entry.dosDate);
-    header.U32(entry.crc32);
-    header.U32(entry.compressedSize);
-    header.U32(entry.uncompressedSize);
-    header.U16(static_cast<std::uint16_t>(name.size()));
-    header.U16(0);
+    WriteSharedFields(header, entry, name.size());
     Write(header.Bytes().data(), header.Bytes().size());
     Write(name.data(), name.size());
 }
@@ -318,17 +325,8 @@ void CZipCompressor::Close()
         const std::string comment = ToUtf8(entry.comment);
         CHeader header;
         header.U32(0x02014B50);
-        header.U16(kVersion);
-        header.U16(kVersion);
-        header.U16(kFlags);
-        header.U16(entry.method);
-        header.U16(entry.dosTime);
-        header.U16(entry.dosDate);
-        header.U32(entry.crc32);
-        header.U32(entry.compressedSize);
-        header.U32(entry.uncompressedSize);
-        header.U16(static_cast<std::uint16_t>(name.size()));
-        header.U16(0);
+        header.U16(kVersion); // version made by: MS-DOS host
+        WriteSharedFields(header, entry, name.size());
         header.U16(static_cast<std::uint16_t>(comment.size()));
         header.U16(0);
         header.U16(0);
