@@ -1,5 +1,6 @@
 #include "TextTools.h"
 
+#include <climits>
 #include <cwctype>
 
 namespace Bas {
@@ -13,6 +14,37 @@ std::wstring Trim(const std::wstring& text)
     while (end > start && std::iswspace(text[end - 1]))
         --end;
     return text.substr(start, end - start);
+}
+
+bool ParseInteger(const std::wstring& text, int& value)
+{
+    std::size_t pos = 0;
+    std::size_t end = text.size();
+    while (pos < end && std::iswspace(text[pos]))
+        ++pos;
+    while (end > pos && std::iswspace(text[end - 1]))
+        --end;
+    bool negative = false;
+    if (pos < end && (text[pos] == L'+' || text[pos] == L'-')) {
+        negative = text[pos] == L'-';
+        ++pos;
+    }
+    if (pos == end)
+        return false;
+    long long number = 0;
+    for (; pos < end; ++pos) {
+        if (text[pos] < L'0' || text[pos] > L'9')
+            return false;
+        number = number * 10 + (text[pos] - L'0');
+        if (number > static_cast<long long>(INT_MAX) + 1)
+            return false;
+    }
+    if (negative)
+        number = -number;
+    if (number > INT_MAX || number < INT_MIN)
+        return false;
+    value = static_cast<int>(number);
+    return true;
 }
 
 } // namespace Bas

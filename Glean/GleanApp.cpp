@@ -4,6 +4,7 @@
 #include "LogCollector.h"
 #include "NativeFileSystem.h"
 #include "ResourceInfo.h"
+#include "TextTools.h"
 #include "generated/GleanMessages.h"
 
 #include <climits>
@@ -13,33 +14,7 @@ namespace Glean {
 
 bool ParseLanguageCode(const std::wstring& text, int& value)
 {
-    std::size_t pos = 0;
-    std::size_t end = text.size();
-    while (pos < end && std::iswspace(text[pos]))
-        ++pos;
-    while (end > pos && std::iswspace(text[end - 1]))
-        --end;
-    bool negative = false;
-    if (pos < end && (text[pos] == L'+' || text[pos] == L'-')) {
-        negative = text[pos] == L'-';
-        ++pos;
-    }
-    if (pos == end)
-        return false;
-    long long number = 0;
-    for (; pos < end; ++pos) {
-        if (text[pos] < L'0' || text[pos] > L'9')
-            return false;
-        number = number * 10 + (text[pos] - L'0');
-        if (number > static_cast<long long>(INT_MAX) + 1)
-            return false;
-    }
-    if (negative)
-        number = -number;
-    if (number > INT_MAX || number < INT_MIN)
-        return false;
-    value = static_cast<int>(number);
-    return true;
+    return Bas::ParseInteger(text, value);
 }
 
 CGleanCommandLine ParseGleanCommandLine(const Bas::CCommandLine& commandLine)

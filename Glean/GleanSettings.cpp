@@ -6,6 +6,7 @@
 #include "Handles.h"
 #include "Lock.h"
 #include "NativeFileSystem.h"
+#include "RegistryKey.h"
 #include "TempFile.h"
 #include "TextTools.h"
 #include "generated/GleanMessages.h"
@@ -119,24 +120,8 @@ std::wstring KeyFolder(const std::wstring& keyName)
 // The string value "Path" of the product's App Paths key, or empty.
 std::wstring AppPathsFolder(const std::wstring& appName)
 {
-    Bas::CRegKeyHandle key;
-    HKEY raw = nullptr;
-    const std::wstring path = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + appName;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS)
-        return {};
-    key.Reset(raw);
-    DWORD type = 0;
-    DWORD size = 0;
-    if (::RegQueryValueExW(key.Get(), L"Path", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return {};
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (::RegQueryValueExW(key.Get(), L"Path", nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
-        ERROR_SUCCESS)
-        return {};
-    value.resize(wcsnlen(value.c_str(), value.size()));
-    return value;
+    return Bas::ReadRegistryString(HKEY_LOCAL_MACHINE,
+                                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + appName, L"Path");
 }
 
 } // namespace

@@ -4,9 +4,11 @@
 #include "File.h"
 #include "GleanAppLog.h"
 #include "GleanSettings.h"
+#include "MainLog.h"
 #include "MessageLoopMica.h"
 #include "NativeFileSystem.h"
 #include "TempFile.h"
+#include "TextStream.h"
 #include "ZipCompressor.h"
 #include "generated/GleanMessages.h"
 
@@ -26,12 +28,31 @@ CLogCollector::~CLogCollector()
     }
 }
 
+const std::wstring& CLogCollector::MainLogText()
+{
+    if (m_mainLogText.empty()) {
+        const CGleanSettings& settings = CGleanSettings::Instance();
+        CWindowsMainLogSystem system;
+        CMainLog(system, {settings.AppName(), settings.AppPath(), settings.TempDir()}).BuildText(m_mainLogText);
+    }
+    return m_mainLogText;
+}
+
 void CLogCollector::CollectLogs()
 {
     m_otherFiles.clear();
     for (const auto& file : CGleanSettings::Instance().OtherFiles())
         m_otherFiles.push_back(file.path);
-    // The other log writers join here in their order: main, files, drives,
+    if (m_mainLogFile.empty()) {
+        const std::wstring& text = MainLogText();
+        const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), L"GML", L"tmp");
+        Bas::CTextFile file;
+        file.Open(path, Bas::CTextFile::ModeWrite, 1200);
+        file.Write(text);
+        file.Close();
+        m_mainLogFile = path;
+    }
+    // The other log writers join here in their order: files, drives,
     // registry exports, access, installer logs, event logs.
     m_environmentLogFile = WriteEnvironmentLog();
     Mica::PumpMessages();
@@ -87,6 +108,10 @@ void CLogCollector::PackArchive()
 
     AddStreamEntry(zip, settings.SettingsPath(), L"Glean.ini", L"Settings File");
     Mica::PumpMessages();
+    if (!m_mainLogFile.empty()) {
+        AddStreamEntry(zip, m_mainLogFile, L"GleanMain.log", L"Main Log");
+        Mica::PumpMessages();
+    }
     if (!m_environmentLogFile.empty())
         AddStreamEntry(zip, m_environmentLogFile, L"GleanEnvVars.log", L"Environment variables");
 

@@ -20,6 +20,9 @@ public:
     CLogCollector& operator=(const CLogCollector&) = delete;
 
     void CollectLogs();
+    // The system-information text, built once per collector; the dialog
+    // shows it before the first run.
+    const std::wstring& MainLogText();
     void PackArchive();
     const std::wstring& ArchivePath() const noexcept { return m_archiveFile; }
 
@@ -32,6 +35,8 @@ private:
     void addFileLogged(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name);
 
     std::vector<std::wstring> m_otherFiles;
+    std::wstring m_mainLogText;
+    std::wstring m_mainLogFile;
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
 };

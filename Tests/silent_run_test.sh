@@ -37,9 +37,10 @@ names = [i.filename for i in z.infolist()]
 # Fixed entries first and last; the collected files between them are numbered
 # in archive order, each directory entry before its first file. The order of
 # keys within a section follows the settings reader's table, not the file.
-assert names[:2] == ['Glean.ini', 'GleanEnvVars.log'], names[:2]
+fixed = ['Glean.ini', 'GleanMain.log', 'GleanEnvVars.log']
+assert names[:len(fixed)] == fixed, names[:len(fixed)]
 assert names[-1] == 'GleanAppLog.log', names[-1]
-middle = names[2:-1]
+middle = names[len(fixed):-1]
 files = [n for n in middle if not n.endswith('/')]
 numbers = [int(re.search(r'(?:^|/)(\d+)_', n).group(1)) for n in files]
 assert numbers == list(range(len(files))), numbers[:20]

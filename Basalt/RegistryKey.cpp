@@ -1,0 +1,213 @@
+#include "RegistryKey.h"
+
+#include "BasaltMessages.h"
+#include "Errors.h"
+#include "OsVersion.h"
+
+namespace Bas {
+
+namespace {
+
+bool IsMissing(LONG code) noexcept
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_KEY_DELETED;
+}
+
+struct CRootName {
+    HKEY root;
+    const wchar_t* name;
+};
+
+const CRootName kRoots[] = {
+    {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT"},   {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE"}, {HKEY_USERS, L"HKEY_USERS"},
+    {HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"}, {HKEY_PERFORMANCE_DATA, L"HKEY_PERFORMANCE_DATA"},
+    {HKEY_DYN_DATA, L"HKEY_DYN_DATA"},
+};
+
+} // namespace
+
+REGSAM CRegistryKey::AccessRights(EMode mode, EView view, bool wow64) noexcept
+{
+    REGSAM rights = mode == Create ? KEY_READ | KEY_WRITE : KEY_READ;
+    if (wow64)
+        rights |= view == View64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    return rights;
+}
+
+std::wstring CRegistryKey::RootName(HKEY root)
+{
+    for (const auto& entry : kRoots)
+        if (entry.root == root)
+            return entry.name;
+    return {};
+}
+
+bool CRegistryKey::Open(HKEY root, const wchar_t* subkey, EMode mode, EView view)
+{
+    BAS_ASSERT(root != nullptr && subkey != nullptr && !IsOpen() && mode != NotOpened);
+    m_mode = mode;
+    m_view = view;
+    m_fullName = RootName(root) + L"\\" + subkey;
+    const REGSAM rights = AccessRights(mode, view, IsWow64());
+    HKEY key = nullptr;
+    LONG code = 0;
+    if (mode == Read)
+        code = ::RegOpenKeyExW(root, subkey, 0, rights, &key);
+    else
+        code = ::RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, rights, nullptr, &key, nullptr);
+    ::SetLastError(static_cast<DWORD>(code));
+    if (code != ERROR_SUCCESS)
+        return false;
+    m_key.Reset(key);
+    return true;
+}
+
+DWORD CRegistryKey::GetValueType(const std::wstring& name) const
+{
+    if (!IsOpen())
+        return 0;
+    DWORD type = 0;
+    const LONG code = ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type, nullptr, nullptr);
+    if (code == ERROR_SUCCESS || code == ERROR_MORE_DATA)
+        return type;
+    if (IsMissing(code))
+        return 0;
+    ThrowLastError(static_cast<DWORD>(code));
+}
+
+int CRegistryKey::ReadDword(const std::wstring& name, DWORD& value) const
+{
+    if (!IsOpen()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    const LONG code =
+        ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
+    ::SetLastError(static_cast<DWORD>(code));
+    if (code != ERROR_SUCCESS)
+        return 0;
+    value = data;
+    return static_cast<int>(size);
+}
+
+std::wstring CRegistryKey::ReadString(const std::wstring& name, const std::wstring& defaultValue) const
+{
+    if (!IsOpen())
+        return defaultValue;
+    std::vector<wchar_t> buffer(64);
+    for (;;) {
+        DWORD type = 0;
+        // One character stays free for the terminator added below.
+        DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+        const LONG code = ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, &type,
+                                             reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (IsMissing(code))
+            return defaultValue;
+        if (code != ERROR_SUCCESS && code != ERROR_MORE_DATA)
+            ThrowLastError(static_cast<DWORD>(code));
+        if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size % 2 != 0)
+            return defaultValue;
+        const std::size_t characters = size / sizeof(wchar_t);
+        if (code == ERROR_MORE_DATA || characters > buffer.size() - 1) {
+            buffer.assign(characters + 1, L'\0');
+            continue;
+        }
+        buffer[characters] = L'\0';
+        return std::wstring(buffer.data());
+    }
+}
+
+void CRegistryKey::WriteString(const std::wstring& name, const std::wstring& text)
+{
+    const LONG code = IsOpen() ? ::RegSetValueExW(m_key.Get(), name.c_str(), 0, REG_SZ,
+                                                  reinterpret_cast<const BYTE*>(text.c_str()),
+                                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)))
+                               : ERROR_INVALID_HANDLE;
+    if (code != ERROR_SUCCESS)
+        ThrowCheck(ERR_CANT_WRITE_TO_REGISTRY, m_fullName);
+}
+
+bool CRegistryKey::QueryInfo(CInfo& info) const
+{
+    if (!IsOpen())
+        return false;
+    const LONG code = ::RegQueryInfoKeyW(m_key.Get(), nullptr, nullptr, nullptr, &info.subkeys, &info.maxSubkeyLength,
+                                         nullptr, &info.values, &info.maxValueNameLength, &info.maxValueLength,
+                                         nullptr, nullptr);
+    ::SetLastError(static_cast<DWORD>(code));
+    return code == ERROR_SUCCESS;
+}
+
+bool CRegistryKey::HasSubkeys() const
+{
+    CInfo info;
+    return QueryInfo(info) && info.subkeys > 0;
+}
+
+std::vector<std::wstring> CRegistryKey::EnumValueNames() const
+{
+    std::vector<std::wstring> names;
+    if (!IsOpen())
+        return names;
+    std::vector<wchar_t> buffer(256);
+    for (DWORD index = 0;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const LONG code =
+            ::RegEnumValueW(m_key.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (code == ERROR_NO_MORE_ITEMS)
+            break;
+        if (code == ERROR_MORE_DATA) {
+            CInfo info;
+            if (!QueryInfo(info) || info.maxValueNameLength + 1 <= buffer.size())
+                ThrowLastError(static_cast<DWORD>(code));
+            buffer.resize(info.maxValueNameLength + 1);
+            continue;
+        }
+        if (code != ERROR_SUCCESS)
+            ThrowLastError(static_cast<DWORD>(code));
+        names.emplace_back(buffer.data(), length);
+        ++index;
+    }
+    return names;
+}
+
+std::vector<std::wstring> CRegistryKey::EnumSubkeyNames() const
+{
+    std::vector<std::wstring> names;
+    if (!IsOpen())
+        return names;
+    std::vector<wchar_t> buffer(256);
+    for (DWORD index = 0;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const LONG code =
+            ::RegEnumKeyExW(m_key.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (code == ERROR_NO_MORE_ITEMS)
+            break;
+        if (code == ERROR_MORE_DATA) {
+            CInfo info;
+            if (!QueryInfo(info) || info.maxSubkeyLength + 1 <= buffer.size())
+                ThrowLastError(static_cast<DWORD>(code));
+            buffer.resize(info.maxSubkeyLength + 1);
+            continue;
+        }
+        if (code != ERROR_SUCCESS)
+            ThrowLastError(static_cast<DWORD>(code));
+        names.emplace_back(buffer.data(), length);
+        ++index;
+    }
+    return names;
+}
+
+std::wstring ReadRegistryString(HKEY root, const std::wstring& subkey, const std::wstring& name,
+                                const std::wstring& defaultValue)
+{
+    CRegistryKey key;
+    if (!key.Open(root, subkey.c_str()))
+        return defaultValue;
+    return key.ReadString(name, defaultValue);
+}
+
+} // namespace Bas
