@@ -1,10 +1,13 @@
 #include "Library.h"
 
 #include "Lock.h"
+#include "RegistryKey.h"
 #include "ResourceInfo.h"
 #include "TempFile.h"
+#include "TextTools.h"
 
 #include <atomic>
+#include <clocale>
 #include <mutex>
 
 namespace Bas {
@@ -14,23 +17,117 @@ namespace {
 constinit CLock g_startUpLock;
 constinit int g_nesting = 0;
 std::atomic<bool> g_running{false};
+std::atomic<unsigned> g_flags{0};
+
+const wchar_t kSettingsKey[] = L"Software\\Zarvo\\Basalt";
+
+struct CFlagName {
+    const wchar_t* name;
+    unsigned flag;
+};
+
+const CFlagName kFlagNames[] = {
+    {L"KeepTempFiles", FlagKeepTempFiles},
+    {L"SaveUndefinedMessages", FlagSaveUndefinedMessages},
+    {L"EnableHeapSwitching", FlagEnableHeapSwitching},
+    {L"ShowHeapMemoryLeaks", FlagShowHeapMemoryLeaks},
+    {L"BreakOnMemoryException", FlagBreakOnMemoryException},
+    {L"UnloadLibraries", FlagUnloadLibraries},
+    {L"CheckAllResourceModulesExistance", FlagCheckAllResourceModulesExistance},
+    {L"ReportMemoryErrorInMessageBox", FlagReportMemoryErrorInMessageBox},
+    {L"SaveAllMessages", FlagSaveAllMessages},
+    {L"CheckMessagesParamsCount", FlagCheckMessagesParamsCount},
+    {L"CreateMinidumpOnInternalError", FlagCreateMinidumpOnInternalError},
+};
+
+void Trace(const wchar_t* text)
+{
+    ::OutputDebugStringW(text);
+}
+
+// Reads the settings once, at the outermost start-up.
+void ReadSettings()
+{
+    CRegistryKey user;
+    unsigned flags = 0;
+    std::wstring setLocale;
+    if (user.Open(HKEY_CURRENT_USER, kSettingsKey)) {
+        for (const auto& entry : kFlagNames) {
+            if (user.GetValueType(entry.name) != 0)
+                flags = ApplyFlagSetting(flags, entry.name, user.ReadString(entry.name));
+        }
+        setLocale = user.ReadString(L"SetLocale", L"1");
+    }
+    g_flags = flags;
+    SetKeepTempFiles((flags & FlagKeepTempFiles) != 0);
+    Trace(L"Bedrock: Debug flags initialized.");
+    if (setLocale.empty() || SettingIsTrue(setLocale)) {
+        _wsetlocale(LC_ALL, L"");
+        Trace(L"Bedrock: CRT locale changed.");
+    }
+    Trace(L"Bedrock: Application data path initialized.");
+    CRegistryKey machine;
+    if (machine.Open(HKEY_LOCAL_MACHINE, kSettingsKey)) {
+        const std::wstring temp = machine.ReadString(L"Temp");
+        if (!temp.empty())
+            SetTempFolderSetting(temp);
+    }
+    Trace(L"Bedrock: Registry paths initialized.");
+}
 
 } // namespace
+
+bool SettingIsTrue(const std::wstring& text)
+{
+    const std::wstring value = Trim(text);
+    for (const wchar_t* word : {L"true", L"yes", L"on"})
+        if (::CompareStringOrdinal(value.c_str(), -1, word, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    int number = 0;
+    return ParseInteger(value, number) && number != 0;
+}
+
+unsigned ApplyFlagSetting(unsigned flags, const std::wstring& name, const std::wstring& value)
+{
+    for (const auto& entry : kFlagNames)
+        if (name == entry.name)
+            return SettingIsTrue(value) ? flags | entry.flag : flags & ~entry.flag;
+    return flags;
+}
+
+bool HasLibraryFlag(unsigned flag) noexcept
+{
+    return (g_flags.load() & flag) != 0;
+}
+
+unsigned LibraryFlags() noexcept
+{
+    return g_flags.load();
+}
 
 CLibrary::CLibrary()
 {
     std::lock_guard guard(g_startUpLock);
-    if (g_nesting++ == 0)
+    if (g_nesting++ == 0) {
+        ReadSettings();
+        Trace(L"Bedrock: Resource base initialized.");
+        Trace(L"Bedrock: All modules initialized.");
         g_running = true;
+    }
 }
 
 CLibrary::~CLibrary()
 {
     std::lock_guard guard(g_startUpLock);
     if (--g_nesting == 0) {
+        Trace(L"Bedrock: Deinitializing...");
+        Trace(L"Bedrock: All modules terminated.");
         ShutdownTempFiles();
+        Trace(L"Bedrock: Temporary files system terminated.");
         g_running = false;
         ResetResourceBase();
+        Trace(L"Bedrock: Resource base deinitialized.");
+        Trace(L"Bedrock: Deinitialization complete.");
     }
 }
 

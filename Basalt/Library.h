@@ -2,6 +2,8 @@
 // main function; nested objects only count.
 #pragma once
 
+#include <string>
+
 namespace Bas {
 
 class CLibrary {
@@ -14,5 +16,30 @@ public:
 
 // True between a completed start-up and the end of shutdown.
 bool IsLibraryRunning() noexcept;
+
+// The flag bits of the settings under HKCU\Software\Zarvo\Basalt.
+enum ELibraryFlag : unsigned {
+    FlagKeepTempFiles = 0x1,
+    FlagSaveUndefinedMessages = 0x2,
+    FlagEnableHeapSwitching = 0x8,
+    FlagShowHeapMemoryLeaks = 0x10,
+    FlagBreakOnMemoryException = 0x20,
+    FlagUnloadLibraries = 0x80,
+    FlagCheckAllResourceModulesExistance = 0x100,
+    FlagReportMemoryErrorInMessageBox = 0x200,
+    FlagSaveAllMessages = 0x400,
+    FlagCheckMessagesParamsCount = 0x800,
+    FlagCreateMinidumpOnInternalError = 0x8000,
+};
+bool HasLibraryFlag(unsigned flag) noexcept;
+unsigned LibraryFlags() noexcept;
+
+// Whether a setting's text reads as true: "1", "true", "yes" or "on" in any
+// letter case, or any other non-zero whole number.
+bool SettingIsTrue(const std::wstring& text);
+
+// Applies one named setting to a set of flags: a value that reads as true
+// sets its bit, any other clears it; unknown names change nothing.
+unsigned ApplyFlagSetting(unsigned flags, const std::wstring& name, const std::wstring& value);
 
 } // namespace Bas

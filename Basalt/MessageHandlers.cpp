@@ -2,7 +2,11 @@
 
 #include "Errors.h"
 
+#include "Lock.h"
+
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 
 namespace Bas {
@@ -84,8 +88,156 @@ CMessageHandler& CurrentMessageHandler()
         return *t_threadHandler;
     if (CMessageHandler* handler = g_applicationHandler.load())
         return *handler;
-    static CMessageBoxHandler defaultHandler;
-    return defaultHandler;
+    return DefaultMessageHandler();
+}
+
+CMessageHandler& DefaultMessageHandler()
+{
+    static CMessageBoxHandler boxHandler;
+    static CConsoleMessageHandler consoleHandler;
+    static CMessageHandler* const chosen = []() -> CMessageHandler* {
+        const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        if (output == nullptr || output == INVALID_HANDLE_VALUE)
+            return &boxHandler;
+        const DWORD type = ::GetFileType(output) & ~FILE_TYPE_REMOTE;
+        if (type == FILE_TYPE_DISK || type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE)
+            return &consoleHandler;
+        return &boxHandler;
+    }();
+    return *chosen;
+}
+
+int AutomaticAnswer(UINT style) noexcept
+{
+    const UINT defaultButton = style & MB_DEFMASK;
+    const int column = defaultButton == MB_DEFBUTTON2 ? 1 : defaultButton == MB_DEFBUTTON3 ? 2 : 0;
+    switch (style & MB_TYPEMASK) {
+    case MB_OK:
+        return IDOK;
+    case MB_OKCANCEL:
+        return column == 1 ? IDCANCEL : IDOK;
+    case MB_YESNO:
+        return column == 1 ? IDNO : IDYES;
+    case MB_YESNOCANCEL: {
+        const int answers[] = {IDYES, IDNO, IDCANCEL};
+        return answers[column];
+    }
+    case MB_RETRYCANCEL:
+        return column == 1 ? IDCANCEL : IDRETRY;
+    case MB_ABORTRETRYIGNORE: {
+        const int answers[] = {IDABORT, IDRETRY, IDIGNORE};
+        return answers[column];
+    }
+    }
+    return IDABORT;
+}
+
+WORD EventTypeFor(UINT style) noexcept
+{
+    switch (style & MB_ICONMASK) {
+    case MB_ICONHAND:
+        return EVENTLOG_ERROR_TYPE;
+    case MB_ICONEXCLAMATION:
+        return EVENTLOG_WARNING_TYPE;
+    case MB_ICONQUESTION:
+    case MB_ICONASTERISK:
+        return EVENTLOG_INFORMATION_TYPE;
+    }
+    switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return EVENTLOG_WARNING_TYPE;
+    case MB_RETRYCANCEL:
+    case MB_ABORTRETRYIGNORE:
+        return EVENTLOG_ERROR_TYPE;
+    }
+    return EVENTLOG_INFORMATION_TYPE;
+}
+
+namespace {
+
+struct CConsoleOutput {
+    HANDLE handle = nullptr;
+    DWORD type = 0;
+    bool checked = false;
+    bool unicode = false;
+};
+
+CConsoleOutput& ConsoleOutput()
+{
+    static CConsoleOutput output = [] {
+        CConsoleOutput result;
+        result.handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        if (result.handle != nullptr && result.handle != INVALID_HANDLE_VALUE)
+            result.type = ::GetFileType(result.handle) & ~FILE_TYPE_REMOTE;
+        return result;
+    }();
+    return output;
+}
+
+constinit CLock g_consoleLock;
+
+// A disk file past its start whose first two bytes are FF FE takes UTF-16.
+bool AppendsUtf16(HANDLE file)
+{
+    LARGE_INTEGER zero = {};
+    LARGE_INTEGER position = {};
+    if (!::SetFilePointerEx(file, zero, &position, FILE_CURRENT) || position.QuadPart == 0)
+        return false;
+    unsigned char mark[2] = {};
+    DWORD read = 0;
+    const bool ok = ::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) &&
+                    ::ReadFile(file, mark, 2, &read, nullptr) && read == 2 && mark[0] == 0xFF && mark[1] == 0xFE;
+    ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
+    return ok;
+}
+
+} // namespace
+
+std::wstring CConsoleMessageHandler::ToConsoleLines(const std::wstring& text)
+{
+    std::wstring result;
+    result.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
+            result += L'\r';
+        result += text[i];
+    }
+    result += L"\r\n";
+    return result;
+}
+
+int CConsoleMessageHandler::ShowMessage(HWND, const std::wstring& text, const std::wstring&, UINT style)
+{
+    std::lock_guard guard(g_consoleLock);
+    CConsoleOutput& output = ConsoleOutput();
+    const std::wstring lines = ToConsoleLines(text);
+    DWORD written = 0;
+    if (output.type == FILE_TYPE_CHAR) {
+        for (std::size_t pos = 0; pos < lines.size(); pos += 16384) {
+            const DWORD count = static_cast<DWORD>(std::min<std::size_t>(16384, lines.size() - pos));
+            ::WriteConsoleW(output.handle, lines.data() + pos, count, &written, nullptr);
+        }
+    } else if (output.type == FILE_TYPE_DISK || output.type == FILE_TYPE_PIPE) {
+        if (!output.checked) {
+            output.checked = true;
+            output.unicode = output.type == FILE_TYPE_DISK && AppendsUtf16(output.handle);
+        }
+        if (output.unicode) {
+            ::WriteFile(output.handle, lines.data(), static_cast<DWORD>(lines.size() * sizeof(wchar_t)), &written,
+                        nullptr);
+        } else {
+            const int size = ::WideCharToMultiByte(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), nullptr, 0,
+                                                   nullptr, nullptr);
+            std::string bytes(static_cast<std::size_t>(size), '\0');
+            ::WideCharToMultiByte(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), bytes.data(), size, nullptr,
+                                  nullptr);
+            ::WriteFile(output.handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        }
+    } else {
+        std::fwprintf(stdout, L"%ls", lines.c_str());
+        std::fflush(stdout);
+    }
+    return AutomaticAnswer(style);
 }
 
 void SetThreadMessageHandler(CMessageHandler* handler)

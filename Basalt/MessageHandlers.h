@@ -34,6 +34,27 @@ public:
     static UINT AdjustStyle(HWND owner, UINT style);
 };
 
+// Answers without asking: the text goes to standard output. A console gets
+// UTF-16 through WriteConsoleW; a disk file or pipe gets ANSI bytes, unless it
+// is a file that already holds text after the byte-order mark FF FE, which is
+// appended to as UTF-16.
+class CConsoleMessageHandler : public CMessageHandler {
+public:
+    int ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption, UINT style) override;
+
+    // Every "\n" not preceded by "\r" becomes "\r\n", and "\r\n" ends the text.
+    static std::wstring ToConsoleLines(const std::wstring& text);
+};
+
+// The answer of a handler that never asks, by button set and default button.
+int AutomaticAnswer(UINT style) noexcept;
+// The event-log type of a text of this style.
+WORD EventTypeFor(UINT style) noexcept;
+
+// The process default, chosen once: the console handler when standard output
+// is a disk file, a character device or a pipe, else the message box.
+CMessageHandler& DefaultMessageHandler();
+
 // The handler of the calling thread, else the application's, else the
 // process default.
 CMessageHandler& CurrentMessageHandler();

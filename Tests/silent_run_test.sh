@@ -73,6 +73,16 @@ PY
 # A second run replaces the archive that is there now.
 "$WINE" "$work/app/Glean.exe" "/file:$(win "$out")" || { echo "second run failed"; fail=1; }
 # No temporary file of the run is left behind.
-left=$(ls "$WINEPREFIX/drive_c/users/"*/Temp/ 2>/dev/null | grep -E '^(GEL|GAL|tmp).....\.tmp$' || true)
+temp=$(echo "$WINEPREFIX"/drive_c/users/*/Temp)
+ours() { ls "$temp" 2>/dev/null | grep -E '^(GML|GEL|GAL|tmp).....\.tmp$' || true; }
+left=$(ours)
 [ -z "$left" ] || { echo "left behind: $left"; fail=1; }
+# With the library setting "KeepTempFiles" every temporary file of the run
+# stays, the archive's own included.
+"$WINE" reg add 'HKCU\Software\Zarvo\Basalt' /v KeepTempFiles /d 1 /f >/dev/null 2>&1
+"$WINE" "$work/app/Glean.exe" "/file:$(win "$out")" || { echo "run with KeepTempFiles failed"; fail=1; }
+"$WINE" reg delete 'HKCU\Software\Zarvo\Basalt' /f >/dev/null 2>&1
+kept=$(ours | cut -c1-3 | sort | tr '\n' ' ')
+[ "$kept" = "GAL GEL GML tmp " ] || { echo "kept with KeepTempFiles: $kept"; fail=1; }
+for f in $(ours); do rm -f "$temp/$f"; done
 exit $fail
