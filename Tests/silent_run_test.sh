@@ -3,9 +3,11 @@
 # numbering passes 999_), files in sub-folders, a non-ASCII name and a
 # missing file; the archive is written into folders that do not exist yet
 # and checked with the independent readers and for its exact entry list.
-#   silent_run_test.sh GLEAN_EXE GLEAN0_DLL WORK_DIR
+# A file held open without sharing is left out with two application-log
+# lines while every other entry is there.
+#   silent_run_test.sh GLEAN_EXE GLEAN0_DLL WORK_DIR FILE_LOCKER_EXE
 set -u
-glean=$1 module=$2 work=$3
+glean=$1 module=$2 work=$3 locker=$4
 here=$(dirname "$(readlink -f "$0")")
 . "$here/wine-env.sh"
 rm -rf "$work"
@@ -20,11 +22,17 @@ win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
   "Many/Mask1=$(win "$work/data")\\*.txt" \
   "Deep/MaskWithSubdirs1=$(win "$work/data/sub")\\*.log" \
   "Single/File1=$(win "$work/one")\\файл.txt" \
-  "File2=$(win "$work")\\missing.txt"; } >"$work/app/Glean.ini"
+  "File2=$(win "$work")\\missing.txt" \
+  "Locked/File3=$(win "$work/one")\\locked.txt"; } >"$work/app/Glean.ini"
+printf 'locked\n' >"$work/one/locked.txt"
 
 out="$work/new/sub/out.zip"
+"$WINE" "$locker" "$(win "$work/one/locked.txt")" "$(win "$work/ready")" "$(win "$work/release")" &
+lockerPid=$!
+for i in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
 "$WINE" "$work/app/Glean.exe" "/file:$(win "$out")"
 rc=$?
+touch "$work/release"; wait $lockerPid
 fail=0
 [ $rc -eq 0 ] || { echo "exit code $rc"; fail=1; }
 [ -f "$out" ] || { echo "no archive at $out"; exit 1; }
@@ -43,8 +51,10 @@ assert names[-1] == 'GleanAppLog.log', names[-1]
 middle = names[len(fixed):-1]
 files = [n for n in middle if not n.endswith('/')]
 numbers = [int(re.search(r'(?:^|/)(\d+)_', n).group(1)) for n in files]
-assert numbers == list(range(len(files))), numbers[:20]
-assert re.search(r'999_', files[999]) and re.search(r'1000_', files[1000])
+# The locked file keeps its number; it is the one gap.
+assert numbers == sorted(set(numbers)), numbers[:20]
+assert len(set(range(len(files) + 1)) - set(numbers)) == 1, numbers[-5:]
+assert 999 in numbers and 1000 in numbers
 stripped = sorted(re.sub(r'(^|/)\d+_', r'\1', n) for n in files)
 expected = sorted(['Many/f%04d.txt' % (i + 1) for i in range(1001)] + ['Deep/deeper/n.log', 'Single/файл.txt'])
 assert stripped == expected, [a for a, b in zip(stripped, expected) if a != b][:3]
@@ -57,12 +67,17 @@ comments = {i.filename: i.comment.decode('utf-8') for i in z.infolist()}
 assert comments['Glean.ini'] == 'Settings File', comments['Glean.ini']
 assert comments['GleanEnvVars.log'] == 'Environment variables'
 assert comments['GleanAppLog.log'] == 'Glean Application Log'
-assert comments['Single/1002_файл.txt'].endswith('\\файл.txt')
+single = [n for n in names if re.fullmatch(r'Single/\d+_файл\.txt', n)]
+assert len(single) == 1 and comments[single[0]].endswith('\\файл.txt'), single
 applog = z.read('GleanAppLog.log')
 assert applog.startswith(b'\xff\xfe')
 lines = applog[2:].decode('utf-16-le').split('\r\n')
 added = [l for l in lines if l.startswith('Файл ') and ' был добавлен в архив как ' in l]
 assert len(added) == 1003, len(added)
+failed = [i for i, l in enumerate(lines) if l.startswith('Не удалось добавить файл ') and 'locked.txt' in l]
+assert len(failed) == 1 and 'locked.txt' in lines[failed[0] - 1], lines[failed[0] - 1:failed[0] + 1]
+assert not any('locked.txt' in n for n in names), 'the locked file is in the archive'
+
 assert any(l.startswith('Файл ') and l.endswith('missing.txt не найден') for l in lines), lines[:5]
 for section in ('Registry', 'Directories', 'Access', 'Msi', 'EventLog'):
     assert f'Секция {section} не найдена' in lines, section
