@@ -1,13 +1,16 @@
 #include "Message.h"
 
 #include "BasaltMessages.h"
-#include "Lock.h"
 #include "Library.h"
+#include "Lock.h"
+#include "MessageHandlers.h"
 #include "ResourceInfo.h"
 
 #include <climits>
+#include <cstdio>
 #include <cwchar>
 #include <mutex>
+#include <set>
 
 namespace Bas {
 
@@ -104,6 +107,9 @@ std::wstring Format(const CMessageName& message, const std::wstring* params, std
 {
     std::wstring text;
     if (ResolveText(message, text)) {
+        if (HasLibraryFlag(FlagCheckMessagesParamsCount))
+            for (const std::wstring& report : CheckParameterCount(text, count))
+                ShowMessage(report, MB_OKCANCEL | MB_ICONEXCLAMATION);
         return FormatText(text, params, count);
     }
     std::wstring result = message.Name();
@@ -117,6 +123,40 @@ std::wstring Format(const CMessageName& message, const std::wstring* params, std
 std::wstring Format(const CMessageName& message, std::initializer_list<std::wstring> params)
 {
     return Format(message, params.begin(), params.size());
+}
+
+std::vector<std::wstring> CheckParameterCount(std::wstring_view text, std::size_t count)
+{
+    std::set<unsigned long long> indices;
+    for (std::size_t pos = text.find(L'%'); pos != std::wstring_view::npos; pos = text.find(L'%', pos)) {
+        std::size_t end = pos + 1;
+        unsigned long long index = 0;
+        while (end < text.size() && text[end] >= L'0' && text[end] <= L'9' && index <= INT_MAX)
+            index = index * 10 + static_cast<unsigned>(text[end++] - L'0');
+        if (end > pos + 1 && index <= INT_MAX)
+            indices.insert(index);
+        pos = end;
+    }
+    std::vector<std::wstring> reports;
+    const std::wstring quoted(text);
+    const unsigned long long found = indices.empty() ? 0 : *indices.rbegin() + 1;
+    if (found != count) {
+        std::vector<wchar_t> buffer(quoted.size() + 128);
+        std::swprintf(buffer.data(), buffer.size(), L"Number of params in message \"%ls\" is invalid: %d, expected %d.",
+                      quoted.c_str(), static_cast<int>(found), static_cast<int>(count));
+        reports.emplace_back(buffer.data());
+    }
+    std::wstring missing;
+    for (unsigned long long i = 0; i + 1 < found; ++i) {
+        if (indices.count(i) == 0) {
+            if (!missing.empty())
+                missing += L" ,";
+            missing += std::to_wstring(i);
+        }
+    }
+    if (!missing.empty())
+        reports.push_back(L"Some parameters in message \"" + quoted + L"\" are missing: " + missing + L".");
+    return reports;
 }
 
 std::wstring FormatText(std::wstring_view text, const std::wstring* params, std::size_t count)

@@ -36,6 +36,10 @@ bool IsDefined(const CMessageName& message);
 // The text of the message; the name itself when it is undefined.
 std::wstring GetText(const CMessageName& message);
 
+// The reports of the parameter-count check: a count that differs from the
+// highest referenced index + 1, and indices below the highest not referenced.
+std::vector<std::wstring> CheckParameterCount(std::wstring_view text, std::size_t count);
+
 // The message with %0, %1, ... replaced by the parameters. An undefined name
 // gives the name followed by each parameter after one blank.
 std::wstring Format(const CMessageName& message, const std::wstring* params, std::size_t count);

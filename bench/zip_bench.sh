@@ -24,7 +24,7 @@ fi
 files=("$bench"/mixed-*.bin)
 winfiles=(); for f in "${files[@]}"; do winfiles+=("$(win "$f")"); done
 seconds() { sed -n 's/^seconds \([0-9.]*\) peak.*/\1/p'; }
-peak() { sed -n 's/^seconds .* peak \([0-9]*\)$/\1/p'; }
+peak() { tr -d '\r' | sed -n 's/^seconds .* peak \([0-9]*\)$/\1/p'; }
 best() { sort -n | head -1; }
 writer=(); loop=()
 for round in 1 2 3; do

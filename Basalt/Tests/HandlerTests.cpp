@@ -1,4 +1,5 @@
 #include "Library.h"
+#include "Message.h"
 #include "MessageHandlers.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +62,22 @@ TEST(LibrarySettings, FlagParsing)
     EXPECT_EQ(flags, 0x1u | 0x8000u);
     EXPECT_EQ(Bas::ApplyFlagSetting(0, L"CheckMessagesParamsCount", L"1"), 0x800u);
     EXPECT_EQ(Bas::ApplyFlagSetting(0, L"SaveUndefinedMessages", L"1"), 0x2u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ParameterCount, Reports)
+{
+    using V = std::vector<std::wstring>;
+    EXPECT_EQ(Bas::CheckParameterCount(L"%0 and %2", 3), V{L"Some parameters in message \"%0 and %2\" are missing: 1."});
+    EXPECT_EQ(Bas::CheckParameterCount(L"%0 and %1", 2), V{});
+    EXPECT_EQ(Bas::CheckParameterCount(L"no inserts", 0), V{});
+    EXPECT_EQ(Bas::CheckParameterCount(L"%1 %4", 2),
+              (V{L"Number of params in message \"%1 %4\" is invalid: 5, expected 2.",
+                 L"Some parameters in message \"%1 %4\" are missing: 0 ,2 ,3."}));
+    EXPECT_EQ(Bas::CheckParameterCount(L"100% of %0", 0), V{L"Number of params in message \"100% of %0\" is invalid: 1, expected 0."});
 }
 
 } // namespace
