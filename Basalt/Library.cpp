@@ -1,13 +1,19 @@
 #include "Library.h"
 
+#include "Errors.h"
 #include "Lock.h"
+#include "Message.h"
+#include "NativeFileSystem.h"
 #include "RegistryKey.h"
 #include "ResourceInfo.h"
 #include "TempFile.h"
+#include "TextStream.h"
 #include "TextTools.h"
 
+#include <algorithm>
 #include <atomic>
 #include <clocale>
+#include <iterator>
 #include <mutex>
 
 namespace Bas {
@@ -75,6 +81,53 @@ void ReadSettings()
     Trace(L"Bedrock: Registry paths initialized.");
 }
 
+// The message reports of flags 0x400 and 0x2, beside the program and named
+// after it without its extension.
+void SaveMessageReports()
+{
+    if (!HasLibraryFlag(FlagSaveAllMessages | FlagSaveUndefinedMessages))
+        return;
+    std::wstring program = GetModulePath();
+    const std::wstring module = FileNameOf(program);
+    const auto dot = program.rfind(L'.');
+    if (dot != std::wstring::npos && program.find(L'\\', dot) == std::wstring::npos)
+        program.resize(dot);
+    std::vector<std::wstring> declared = CMessageName::DeclaredNames();
+    std::sort(declared.begin(), declared.end());
+    declared.erase(std::unique(declared.begin(), declared.end()), declared.end());
+    std::vector<std::wstring> offered = OfferedMessageNames();
+    std::sort(offered.begin(), offered.end());
+    offered.erase(std::unique(offered.begin(), offered.end()), offered.end());
+    std::vector<std::wstring> unused;
+    std::set_difference(offered.begin(), offered.end(), declared.begin(), declared.end(), std::back_inserter(unused));
+    try {
+        if (HasLibraryFlag(FlagSaveAllMessages)) {
+            CTextFile file;
+            file.Open(program + L" all messages.txt", CTextFile::ModeWrite, 1200);
+            file.Write(L"Name\tModule\tDefined\tUsed\r\n");
+            for (const auto& name : declared) {
+                const CMessageName message(name.c_str());
+                file.Write(name + L"\t" + module + L"\t" + (IsDefined(message) ? L"true" : L"false") + L"\ttrue\r\n");
+            }
+            for (const auto& name : unused)
+                file.Write(name + L"\t\ttrue\tfalse\r\n");
+            file.Close();
+            Trace(L"Bedrock: All messages saved.");
+        }
+        if (HasLibraryFlag(FlagSaveUndefinedMessages)) {
+            std::vector<std::wstring> lines = LookedUpUndefinedNames();
+            if (!unused.empty()) {
+                lines.push_back(L"********** Unused messages ********");
+                lines.insert(lines.end(), unused.begin(), unused.end());
+            }
+            WriteLines(program + L".txt", lines);
+            Trace(L"Bedrock: Undefined messages saved.");
+        }
+    } catch (CException* raw) {
+        Own(raw);
+    }
+}
+
 } // namespace
 
 bool SettingIsTrue(const std::wstring& text)
@@ -121,6 +174,7 @@ CLibrary::~CLibrary()
     std::lock_guard guard(g_startUpLock);
     if (--g_nesting == 0) {
         Trace(L"Bedrock: Deinitializing...");
+        SaveMessageReports();
         Trace(L"Bedrock: All modules terminated.");
         ShutdownTempFiles();
         Trace(L"Bedrock: Temporary files system terminated.");

@@ -44,6 +44,14 @@ const wchar_t* FindFallback(const CMessageName& message)
     return nullptr;
 }
 
+constinit CLock g_undefinedLock;
+
+std::set<std::wstring>& UndefinedNames()
+{
+    static auto* names = new std::set<std::wstring>; // used until process exit
+    return *names;
+}
+
 bool ResolveText(const CMessageName& message, std::wstring& text)
 {
     const wchar_t* fallback = FindFallback(message);
@@ -56,6 +64,10 @@ bool ResolveText(const CMessageName& message, std::wstring& text)
     if (fallback != nullptr) {
         text = fallback;
         return true;
+    }
+    if (HasLibraryFlag(FlagSaveUndefinedMessages)) {
+        std::lock_guard guard(g_undefinedLock);
+        UndefinedNames().insert(message.Name());
     }
     return false;
 }
@@ -123,6 +135,12 @@ std::wstring Format(const CMessageName& message, const std::wstring* params, std
 std::wstring Format(const CMessageName& message, std::initializer_list<std::wstring> params)
 {
     return Format(message, params.begin(), params.size());
+}
+
+std::vector<std::wstring> LookedUpUndefinedNames()
+{
+    std::lock_guard guard(g_undefinedLock);
+    return {UndefinedNames().begin(), UndefinedNames().end()};
 }
 
 std::vector<std::wstring> CheckParameterCount(std::wstring_view text, std::size_t count)

@@ -36,6 +36,9 @@ bool IsDefined(const CMessageName& message);
 // The text of the message; the name itself when it is undefined.
 std::wstring GetText(const CMessageName& message);
 
+// The names looked up without a text while "SaveUndefinedMessages" was on.
+std::vector<std::wstring> LookedUpUndefinedNames();
+
 // The reports of the parameter-count check: a count that differs from the
 // highest referenced index + 1, and indices below the highest not referenced.
 std::vector<std::wstring> CheckParameterCount(std::wstring_view text, std::size_t count);

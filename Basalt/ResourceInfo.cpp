@@ -293,6 +293,28 @@ bool LoadModuleString(HMODULE module, UINT id, std::wstring& text)
     }
 }
 
+std::vector<std::wstring> OfferedMessageNames()
+{
+    std::lock_guard guard(g_lock);
+    CRegistry& registry = Registry();
+    std::vector<std::wstring> names;
+    auto collect = [&names](const CResourceModule& module) {
+        if (module.numberOfMessages == nullptr || module.getMessageName == nullptr)
+            return;
+        const int count = module.numberOfMessages();
+        for (int i = 0; i < count; ++i)
+            if (const wchar_t* name = module.getMessageName(i))
+                names.emplace_back(name);
+    };
+    for (const auto& module : registry.global)
+        collect(module);
+    const auto loaded = registry.perLanguage.find(t_language >= 0 ? t_language : registry.language);
+    if (loaded != registry.perLanguage.end())
+        for (const auto& module : loaded->second)
+            collect(module.module);
+    return names;
+}
+
 void ResetResourceBase()
 {
     std::lock_guard guard(g_lock);

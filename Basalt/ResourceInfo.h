@@ -6,6 +6,7 @@
 #include "WinApi.h"
 
 #include <set>
+#include <vector>
 #include <string>
 
 namespace Bas {
@@ -56,5 +57,9 @@ bool LoadModuleString(HMODULE module, UINT id, std::wstring& text);
 
 // Unloads every language module and forgets prefixes and languages.
 void ResetResourceBase();
+
+// Every name that the loaded resource modules of the current language and
+// the global ones offer.
+std::vector<std::wstring> OfferedMessageNames();
 
 } // namespace Bas

@@ -94,10 +94,22 @@ left=$(ours)
 [ -z "$left" ] || { echo "left behind: $left"; fail=1; }
 # With the library setting "KeepTempFiles" every temporary file of the run
 # stays, the archive's own included.
+# "SaveAllMessages" writes the table of messages beside the program.
 "$WINE" reg add 'HKCU\Software\Zarvo\Basalt' /v KeepTempFiles /d 1 /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Zarvo\Basalt' /v SaveAllMessages /d true /f >/dev/null 2>&1
 "$WINE" "$work/app/Glean.exe" "/file:$(win "$out")" || { echo "run with KeepTempFiles failed"; fail=1; }
 "$WINE" reg delete 'HKCU\Software\Zarvo\Basalt' /f >/dev/null 2>&1
 kept=$(ours | cut -c1-3 | sort | tr '\n' ' ')
 [ "$kept" = "GAL GEL GML tmp " ] || { echo "kept with KeepTempFiles: $kept"; fail=1; }
 for f in $(ours); do rm -f "$temp/$f"; done
+table="$work/app/Glean all messages.txt"
+if [ -f "$table" ]; then
+  iconv -f UTF-16 -t UTF-8 "$table" | tr -d '\r' >"$work/table.txt"
+  [ "$(head -c 2 "$table" | od -An -tx1 | tr -d ' ')" = "fffe" ] || { echo "message table without FF FE"; fail=1; }
+  [ "$(head -1 "$work/table.txt")" = "$(printf 'Name\tModule\tDefined\tUsed')" ] || { echo "bad header"; fail=1; }
+  grep -q "$(printf '^MSG_FILE_ADDED_TO_ARCHIVE\tGlean.exe\ttrue\ttrue$')" "$work/table.txt" \
+    || { echo "no line for MSG_FILE_ADDED_TO_ARCHIVE"; head -5 "$work/table.txt"; fail=1; }
+else
+  echo "no message table written"; fail=1
+fi
 exit $fail
