@@ -147,23 +147,25 @@ bool CRegistryKey::HasSubkeys() const
     return QueryInfo(info) && info.subkeys > 0;
 }
 
-std::vector<std::wstring> CRegistryKey::EnumValueNames() const
+template <class Enumerate>
+std::vector<std::wstring> CRegistryKey::enumNames(DWORD CInfo::*longest, Enumerate enumerate) const
 {
     std::vector<std::wstring> names;
     if (!IsOpen())
         return names;
+    // ERROR_MORE_DATA enlarges the buffer to the key's longest name + 1 and
+    // reads the same index again.
     std::vector<wchar_t> buffer(256);
     for (DWORD index = 0;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG code =
-            ::RegEnumValueW(m_key.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG code = enumerate(index, buffer.data(), &length);
         if (code == ERROR_NO_MORE_ITEMS)
             break;
         if (code == ERROR_MORE_DATA) {
             CInfo info;
-            if (!QueryInfo(info) || info.maxValueNameLength + 1 <= buffer.size())
+            if (!QueryInfo(info) || info.*longest + 1 <= buffer.size())
                 ThrowLastError(static_cast<DWORD>(code));
-            buffer.resize(info.maxValueNameLength + 1);
+            buffer.resize(info.*longest + 1);
             continue;
         }
         if (code != ERROR_SUCCESS)
@@ -174,31 +176,18 @@ std::vector<std::wstring> CRegistryKey::EnumValueNames() const
     return names;
 }
 
+std::vector<std::wstring> CRegistryKey::EnumValueNames() const
+{
+    return enumNames(&CInfo::maxValueNameLength, [this](DWORD index, wchar_t* name, DWORD* length) {
+        return ::RegEnumValueW(m_key.Get(), index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 std::vector<std::wstring> CRegistryKey::EnumSubkeyNames() const
 {
-    std::vector<std::wstring> names;
-    if (!IsOpen())
-        return names;
-    std::vector<wchar_t> buffer(256);
-    for (DWORD index = 0;;) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG code =
-            ::RegEnumKeyExW(m_key.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (code == ERROR_NO_MORE_ITEMS)
-            break;
-        if (code == ERROR_MORE_DATA) {
-            CInfo info;
-            if (!QueryInfo(info) || info.maxSubkeyLength + 1 <= buffer.size())
-                ThrowLastError(static_cast<DWORD>(code));
-            buffer.resize(info.maxSubkeyLength + 1);
-            continue;
-        }
-        if (code != ERROR_SUCCESS)
-            ThrowLastError(static_cast<DWORD>(code));
-        names.emplace_back(buffer.data(), length);
-        ++index;
-    }
-    return names;
+    return enumNames(&CInfo::maxSubkeyLength, [this](DWORD index, wchar_t* name, DWORD* length) {
+        return ::RegEnumKeyExW(m_key.Get(), index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 std::wstring ReadRegistryString(HKEY root, const std::wstring& subkey, const std::wstring& name,

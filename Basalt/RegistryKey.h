@@ -51,6 +51,9 @@ public:
     static std::wstring RootName(HKEY root);
 
 private:
+    template <class Enumerate>
+    std::vector<std::wstring> enumNames(DWORD CInfo::*longest, Enumerate enumerate) const;
+
     CRegKeyHandle m_key;
     EMode m_mode = NotOpened;
     EView m_view = DefaultView;

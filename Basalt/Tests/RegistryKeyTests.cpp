@@ -77,6 +77,12 @@ TEST_F(RegistryKey, TypesDwordsAndNames)
     EXPECT_NE(std::find(names.begin(), names.end(), longName), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), L""), names.end());
 
+    Bas::CRegistryKey child;
+    const std::wstring longKey(200, L'k'); // key names stop at 255 characters
+    ASSERT_TRUE(child.Open(key.Handle(), longKey.c_str(), Bas::CRegistryKey::Create));
+    EXPECT_TRUE(key.HasSubkeys());
+    EXPECT_EQ(key.EnumSubkeyNames(), std::vector<std::wstring>{longKey});
+
     Bas::CRegistryKey closed;
     EXPECT_EQ(closed.GetValueType(L"Number"), 0u);
     EXPECT_EQ(closed.ReadDword(L"Number", read), 0);
