@@ -238,6 +238,20 @@ void CMainLog::BuildText(std::wstring& text)
 
 // The Windows provider.
 
+namespace {
+
+// GetWindowsDirectoryW or GetSystemDirectoryW; a failure throws.
+std::wstring SystemFolder(UINT(WINAPI* query)(LPWSTR, UINT))
+{
+    wchar_t buffer[MAX_PATH + 1];
+    const UINT length = query(buffer, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        Bas::ThrowLastError();
+    return std::wstring(buffer, length);
+}
+
+} // namespace
+
 std::wstring CWindowsMainLogSystem::UserName()
 {
     wchar_t buffer[UNLEN + 1];
@@ -252,23 +266,9 @@ std::wstring CWindowsMainLogSystem::ComputerName()
     return ::GetComputerNameW(buffer, &size) ? std::wstring(buffer) : std::wstring();
 }
 
-std::wstring CWindowsMainLogSystem::WindowsDirectory()
-{
-    wchar_t buffer[MAX_PATH + 1];
-    const UINT length = ::GetWindowsDirectoryW(buffer, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH)
-        Bas::ThrowLastError();
-    return std::wstring(buffer, length);
-}
+std::wstring CWindowsMainLogSystem::WindowsDirectory() { return SystemFolder(::GetWindowsDirectoryW); }
 
-std::wstring CWindowsMainLogSystem::SystemDirectory()
-{
-    wchar_t buffer[MAX_PATH + 1];
-    const UINT length = ::GetSystemDirectoryW(buffer, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH)
-        Bas::ThrowLastError();
-    return std::wstring(buffer, length);
-}
+std::wstring CWindowsMainLogSystem::SystemDirectory() { return SystemFolder(::GetSystemDirectoryW); }
 
 unsigned CWindowsMainLogSystem::UserDefaultLangId() { return ::GetUserDefaultLangID(); }
 unsigned CWindowsMainLogSystem::SystemDefaultLangId() { return ::GetSystemDefaultLangID(); }
