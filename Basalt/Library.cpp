@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Lock.h"
 #include "Message.h"
+#include "MessageHandlers.h"
 #include "NativeFileSystem.h"
 #include "RegistryKey.h"
 #include "ResourceInfo.h"
@@ -162,7 +163,14 @@ CLibrary::CLibrary()
 {
     std::lock_guard guard(g_startUpLock);
     if (g_nesting++ == 0) {
-        ReadSettings();
+        try {
+            ReadSettings();
+        } catch (CException* raw) {
+            // Reported; the library stays in its failed state.
+            auto error = Own(raw);
+            ReportException(*error);
+            return;
+        }
         Trace(L"Bedrock: Resource base initialized.");
         Trace(L"Bedrock: All modules initialized.");
         g_running = true;
