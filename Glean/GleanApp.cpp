@@ -12,11 +12,6 @@
 
 namespace Glean {
 
-bool ParseLanguageCode(const std::wstring& text, int& value)
-{
-    return Bas::ParseInteger(text, value);
-}
-
 CGleanCommandLine ParseGleanCommandLine(const Bas::CCommandLine& commandLine)
 {
     CGleanCommandLine result;
@@ -34,7 +29,7 @@ CGleanCommandLine ParseGleanCommandLine(const Bas::CCommandLine& commandLine)
         }
         if (isSwitch && Bas::EqualNoCase(name, L"language")) {
             int code = 0;
-            if (!ParseLanguageCode(value, code))
+            if (!Bas::ParseInteger(value, code))
                 Bas::ThrowCheck(ERR_GLEAN_BAD_COMMAND_LINE);
             continue;
         }
@@ -54,7 +49,7 @@ CGleanCommandLine ParseGleanCommandLine(const Bas::CCommandLine& commandLine)
     }
     for (const auto& value : commandLine.Values(L"language")) {
         int code = 0;
-        if (ParseLanguageCode(value, code))
+        if (Bas::ParseInteger(value, code))
             result.languages.push_back(code);
     }
     return result;

@@ -22,9 +22,6 @@ struct CGleanCommandLine {
 // ERR_GLEAN_BAD_COMMAND_LINE for anything it cannot accept.
 CGleanCommandLine ParseGleanCommandLine(const Bas::CCommandLine& commandLine);
 
-// A whole decimal 32-bit integer with optional white space around it.
-bool ParseLanguageCode(const std::wstring& text, int& value);
-
 class CGleanApp : public Mica::CApplication {
 public:
     CGleanApp();

@@ -93,6 +93,11 @@ std::wstring CMainLog::GetModuleVersionText(const std::wstring& folder, const st
            Number(HIWORD(info.dwFileVersionLS)) + L"." + Number(LOWORD(info.dwFileVersionLS));
 }
 
+std::wstring CMainLog::moduleLine(const std::wstring& folder, const std::wstring& name, const wchar_t* separator)
+{
+    return name + separator + GetModuleVersionText(folder, name) + L"]";
+}
+
 std::wstring CMainLog::FindWordExecutable()
 {
     const std::wstring clsid = m_system.ReadRegistryString(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"");
@@ -158,8 +163,8 @@ void CMainLog::BuildText(std::wstring& text)
 
     lines.push_back(L"UserName = " + sys.UserName());
     lines.push_back(L"ComputerName = " + sys.ComputerName());
-    lines.push_back(L"OS = " + GetOsName(sys) + L" " + GetOsVersionDetails(sys));
-    const std::wstring edition = GetOsEdition(sys);
+    lines.push_back(L"OS = " + GetOsName(sys.Os()) + L" " + GetOsVersionDetails(sys.Os()));
+    const std::wstring edition = GetOsEdition(sys.Os());
     if (!edition.empty())
         lines.push_back(L"Edition = " + edition);
     lines.push_back(L"Application directory = " + m_settings.appPath);
@@ -182,19 +187,13 @@ void CMainLog::BuildText(std::wstring& text)
     lines.emplace_back();
     lines.push_back(L"Dll & Exe Versions:");
     for (const CModuleRow& row : kModules)
-        lines.push_back(std::wstring(row.name) + (row.doubleTab ? L"\t\t[" : L"\t[") +
-                        GetModuleVersionText(row.windowsFolder ? windows : system, row.name) + L"]");
+        lines.push_back(moduleLine(row.windowsFolder ? windows : system, row.name, row.doubleTab ? L"\t\t[" : L"\t["));
     const std::wstring word = FindWordExecutable();
-    lines.push_back((word.empty() ? std::wstring(L"WinWord.exe") : Bas::FileNameOf(word)) + L"\t[" +
-                    GetModuleVersionText(word.empty() ? std::wstring() : Bas::FolderOf(word),
-                                         word.empty() ? L"WinWord.exe" : Bas::FileNameOf(word)) +
-                    L"]");
+    lines.push_back(word.empty() ? moduleLine({}, L"WinWord.exe") : moduleLine(Bas::FolderOf(word), Bas::FileNameOf(word)));
     if (!m_settings.appPath.empty())
-        lines.push_back(m_settings.appName + L"\t[" + GetModuleVersionText(m_settings.appPath, m_settings.appName) +
-                        L"]");
+        lines.push_back(moduleLine(m_settings.appPath, m_settings.appName));
     const std::wstring self = sys.ModulePath();
-    lines.push_back(Bas::FileNameOf(self) + L"\t[" + GetModuleVersionText(Bas::FolderOf(self), Bas::FileNameOf(self)) +
-                    L"]");
+    lines.push_back(moduleLine(Bas::FolderOf(self), Bas::FileNameOf(self)));
 
     lines.emplace_back();
     lines.push_back(L"Hardware:");

@@ -13,8 +13,10 @@ namespace Glean {
 
 enum class OutlookBitness { x86 = 0, x64 = 1 };
 
-class IMainLogSystem : public IOsVersionSource {
+class IMainLogSystem {
 public:
+    virtual ~IMainLogSystem() = default;
+    virtual IOsVersionSource& Os() = 0;
     virtual std::wstring UserName() = 0;
     virtual std::wstring ComputerName() = 0;
     // These two throw when the system cannot tell.
@@ -63,6 +65,8 @@ public:
 
 private:
     std::wstring curVersion(const std::wstring& application);
+    // "name", the separator, the version text and "]".
+    std::wstring moduleLine(const std::wstring& folder, const std::wstring& name, const wchar_t* separator = L"\t[");
 
     IMainLogSystem& m_system;
     CMainLogSettings m_settings;
@@ -73,19 +77,9 @@ const wchar_t* BitnessName(OutlookBitness bitness) noexcept;
 std::wstring PathRoot(const std::wstring& path);
 
 // The running system.
-class CWindowsMainLogSystem : public CWindowsVersionSource, public IMainLogSystem {
+class CWindowsMainLogSystem : public IMainLogSystem {
 public:
-    const OSVERSIONINFOEXW& MainLogVersion() override { return CWindowsVersionSource::MainLogVersion(); }
-    const OSVERSIONINFOEXW& LibraryVersion() override { return CWindowsVersionSource::LibraryVersion(); }
-    bool IsWow64() override { return CWindowsVersionSource::IsWow64(); }
-    bool ProductInfo(DWORD major, DWORD minor, DWORD spMajor, DWORD spMinor, DWORD& type) override
-    {
-        return CWindowsVersionSource::ProductInfo(major, minor, spMajor, spMinor, type);
-    }
-    bool QueryVersionEx(OSVERSIONINFOEXW& info) override { return CWindowsVersionSource::QueryVersionEx(info); }
-    bool QueryVersion(OSVERSIONINFOW& info) override { return CWindowsVersionSource::QueryVersion(info); }
-    DWORD Version() override { return CWindowsVersionSource::Version(); }
-
+    IOsVersionSource& Os() override { return m_os; }
     std::wstring UserName() override;
     std::wstring ComputerName() override;
     std::wstring WindowsDirectory() override;
@@ -105,6 +99,9 @@ public:
     std::uint64_t FreeBytesAvailable(const std::wstring& root) override;
     std::wstring DosDevice(const std::wstring& drive) override;
     std::wstring ModulePath() override;
+
+private:
+    CWindowsVersionSource m_os;
 };
 
 } // namespace Glean

@@ -1,5 +1,6 @@
 #include "Errors.h"
 #include "GleanApp.h"
+#include "TextTools.h"
 #include "generated/GleanMessages.h"
 
 #include <gtest/gtest.h>
@@ -68,16 +69,16 @@ TEST(GleanCommandLine, AcceptedForms)
 TEST(GleanCommandLine, LanguageCodes)
 {
     int value = 0;
-    EXPECT_TRUE(Glean::ParseLanguageCode(L" 1 ", value));
+    EXPECT_TRUE(Bas::ParseInteger(L" 1 ", value));
     EXPECT_EQ(value, 1);
-    EXPECT_TRUE(Glean::ParseLanguageCode(L"-2147483648", value));
+    EXPECT_TRUE(Bas::ParseInteger(L"-2147483648", value));
     EXPECT_EQ(value, -2147483647 - 1);
-    EXPECT_FALSE(Glean::ParseLanguageCode(L"2147483648", value));
-    EXPECT_FALSE(Glean::ParseLanguageCode(L"99999999999999999999", value));
-    EXPECT_FALSE(Glean::ParseLanguageCode(L" ", value));
-    EXPECT_FALSE(Glean::ParseLanguageCode(L"1 2", value));
-    EXPECT_FALSE(Glean::ParseLanguageCode(L"+", value));
-    EXPECT_FALSE(Glean::ParseLanguageCode(L"0x10", value));
+    EXPECT_FALSE(Bas::ParseInteger(L"2147483648", value));
+    EXPECT_FALSE(Bas::ParseInteger(L"99999999999999999999", value));
+    EXPECT_FALSE(Bas::ParseInteger(L" ", value));
+    EXPECT_FALSE(Bas::ParseInteger(L"1 2", value));
+    EXPECT_FALSE(Bas::ParseInteger(L"+", value));
+    EXPECT_FALSE(Bas::ParseInteger(L"0x10", value));
 }
 
 TEST(GleanMessages, TableAndTexts)

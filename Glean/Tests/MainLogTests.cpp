@@ -26,8 +26,10 @@ OSVERSIONINFOEXW Record(DWORD major, DWORD minor, DWORD build, BYTE type, WORD s
 
 // Made-up system answers; every call is counted so a second build can be
 // shown to ask nothing.
-class CFakeSystem : public Glean::IMainLogSystem {
+class CFakeSystem : public Glean::IMainLogSystem, public Glean::IOsVersionSource {
 public:
+    IOsVersionSource& Os() override { return *this; }
+
     OSVERSIONINFOEXW library = Record(10, 0, 19045, VER_NT_WORKSTATION, 256);
     OSVERSIONINFOEXW adjusted = library;
     bool wow64 = true;
