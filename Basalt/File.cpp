@@ -13,6 +13,12 @@ void CFile::Fail() const
 
 void CFile::Open(const std::wstring& path, unsigned flags)
 {
+    if (!TryOpen(path, flags))
+        Fail();
+}
+
+bool CFile::TryOpen(const std::wstring& path, unsigned flags)
+{
     BAS_ASSERT(!IsOpen());
     m_path = path;
     DWORD access = 0;
@@ -29,8 +35,7 @@ void CFile::Open(const std::wstring& path, unsigned flags)
         share |= FILE_SHARE_DELETE;
     const DWORD disposition = (flags & OpenCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
     m_handle.Reset(::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!m_handle)
-        Fail();
+    return m_handle.IsValid();
 }
 
 void CFile::Close()

@@ -27,6 +27,8 @@ public:
     CFile& operator=(CFile&&) noexcept = default;
 
     void Open(const std::wstring& path, unsigned flags);
+    // Open without the exception: false, with the system's last error set.
+    bool TryOpen(const std::wstring& path, unsigned flags);
     bool IsOpen() const noexcept { return m_handle.IsValid(); }
     void Close();
 

@@ -159,6 +159,48 @@ std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstri
     return found;
 }
 
+std::vector<CFindEntry> ListFolderEntries(const std::wstring& folder, const std::wstring& pattern, unsigned flags)
+{
+    std::vector<CFindEntry> entries;
+    WIN32_FIND_DATAW data;
+    CFindHandle find(::FindFirstFileW(JoinPath(folder, pattern).c_str(), &data));
+    if (!find) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES)
+            return entries;
+        ThrowFileError(error, folder);
+    }
+    do {
+        const std::wstring_view name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!(flags & (isFolder ? FindFolderEntries : FindFileEntries)))
+            continue;
+        if ((flags & SkipHiddenAndSystem) && (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+            continue;
+        entries.push_back({data.cFileName, data.dwFileAttributes, data.ftLastWriteTime,
+                           (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow});
+    } while (::FindNextFileW(find.Get(), &data));
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_NO_MORE_FILES)
+        ThrowFileError(error, folder);
+    return entries;
+}
+
+void SortByNameNoCase(std::vector<CFindEntry>& entries)
+{
+    auto compare = [](const CFindEntry& a, const CFindEntry& b) {
+        return ::CompareStringOrdinal(a.name.c_str(), static_cast<int>(a.name.size()), b.name.c_str(),
+                                      static_cast<int>(b.name.size()), TRUE);
+    };
+    std::stable_sort(entries.begin(), entries.end(),
+                     [&](const CFindEntry& a, const CFindEntry& b) { return compare(a, b) == CSTR_LESS_THAN; });
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [&](const CFindEntry& a, const CFindEntry& b) { return compare(a, b) == CSTR_EQUAL; }),
+                  entries.end());
+}
+
 void RemoveFolderTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW data;

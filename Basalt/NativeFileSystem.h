@@ -3,6 +3,7 @@
 
 #include "WinApi.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,27 @@ bool IsWellFormedPath(const std::wstring& path);
 // those of every subfolder when recursive; sorted by name within a folder,
 // a folder's own files before its subfolders'.
 std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive);
+struct CFindEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+    FILETIME lastWrite = {};
+    std::uint64_t size = 0;
+};
+
+enum EFindFlags : unsigned {
+    FindFileEntries = 0x1,
+    FindFolderEntries = 0x2,
+    SkipHiddenAndSystem = 0x4,
+};
+
+// The entries of one folder that match a wildcard pattern, in the order the
+// system gives them, without "." and "..". A folder that cannot be read (or
+// is missing) raises CFileException; no match is an empty list.
+std::vector<CFindEntry> ListFolderEntries(const std::wstring& folder, const std::wstring& pattern, unsigned flags);
+// Sorts by name ignoring case, and keeps one of names that differ in case
+// only (the system's own order of a folder's full paths).
+void SortByNameNoCase(std::vector<CFindEntry>& entries);
+
 // Removes a folder with everything inside it; failures are ignored.
 void RemoveFolderTree(const std::wstring& path);
 // Creates a folder with its missing parents.

@@ -1,11 +1,14 @@
 #include "LogCollector.h"
 
 #include "Errors.h"
+#include "DrivesLog.h"
 #include "File.h"
+#include "FilesLog.h"
 #include "GleanAppLog.h"
 #include "GleanSettings.h"
 #include "MainLog.h"
 #include "MessageLoopMica.h"
+#include "MsiLogs.h"
 #include "NativeFileSystem.h"
 #include "TempFile.h"
 #include "TextStream.h"
@@ -13,6 +16,7 @@
 #include "generated/GleanMessages.h"
 
 #include <cstdio>
+#include <tuple>
 
 namespace Glean {
 
@@ -52,8 +56,23 @@ void CLogCollector::CollectLogs()
         file.Close();
         m_mainLogFile = path;
     }
-    // The other log writers join here in their order: files, drives,
-    // registry exports, access, installer logs, event logs.
+    const CGleanSettings& settings = CGleanSettings::Instance();
+    CFilesLog filesLog;
+    filesLog.Run(settings.Directories(), settings.Trees());
+    m_filesLogFile = filesLog.FilePath();
+    Mica::PumpMessages();
+    CWindowsDriveSystem drives;
+    CDrivesLog drivesLog(drives);
+    drivesLog.Run();
+    m_drivesLogFile = drivesLog.FilePath();
+    Mica::PumpMessages();
+    // Registry exports and the access log join here.
+    CMsiLogs msiLogs;
+    msiLogs.Run(settings.MsiEntries(), settings.TempDir());
+    m_msiLogFiles = std::move(msiLogs.files);
+    m_msiSubFolders = std::move(msiLogs.subFolders);
+    Mica::PumpMessages();
+    // The event logs join here.
     m_environmentLogFile = WriteEnvironmentLog();
     Mica::PumpMessages();
 }
@@ -112,6 +131,13 @@ void CLogCollector::PackArchive()
         AddStreamEntry(zip, m_mainLogFile, L"GleanMain.log", L"Main Log");
         Mica::PumpMessages();
     }
+    for (const auto& [path, name, comment] : {std::tuple{&m_filesLogFile, L"GleanFiles.log", L"Files Log"},
+                                              std::tuple{&m_drivesLogFile, L"GleanDrives.log", L"Drives Log"}}) {
+        if (!path->empty()) {
+            AddStreamEntry(zip, *path, name, comment);
+            Mica::PumpMessages();
+        }
+    }
     if (!m_environmentLogFile.empty())
         AddStreamEntry(zip, m_environmentLogFile, L"GleanEnvVars.log", L"Environment variables");
 
@@ -119,6 +145,13 @@ void CLogCollector::PackArchive()
     for (std::size_t i = 0; i < others.size(); ++i) {
         addFileLogged(zip, others[i].path, OtherFileName(others[i].keyName, others[i].subFolder, i, others[i].path));
         Mica::PumpMessages();
+    }
+    if (!m_msiLogFiles.empty()) {
+        zip.AddDirectory(L"MSI/", L"");
+        for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i) {
+            addFileLogged(zip, m_msiLogFiles[i], L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]));
+            Mica::PumpMessages();
+        }
     }
     Mica::PumpMessages();
 

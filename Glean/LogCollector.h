@@ -37,6 +37,10 @@ private:
     std::vector<std::wstring> m_otherFiles;
     std::wstring m_mainLogText;
     std::wstring m_mainLogFile;
+    std::wstring m_filesLogFile;
+    std::wstring m_drivesLogFile;
+    std::vector<std::wstring> m_msiLogFiles;
+    std::vector<std::wstring> m_msiSubFolders;
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
 };

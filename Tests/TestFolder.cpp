@@ -39,8 +39,13 @@ void CTestFolder::WriteBytes(const std::wstring& name, const std::string& bytes)
 
 std::string CTestFolder::ReadBytes(const std::wstring& name) const
 {
+    return ReadFileBytes(*this / name);
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
     Bas::CFileHandle file(
-        ::CreateFileW((*this / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file)
         return {};
     std::string bytes;

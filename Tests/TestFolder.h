@@ -28,6 +28,8 @@ private:
     std::wstring m_path;
 };
 
+// The whole file, or nothing when it cannot be opened.
+std::string ReadFileBytes(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
 
 } // namespace Testing

@@ -31,4 +31,21 @@ export DISPLAY=":$display"
 mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 "$WINE" wineboot -i </dev/null >"$GLEAN_WINE_ROOT/wineboot.log" 2>&1
+# Two drives for the drives log: R: removable, labelled BACKUP with the
+# serial number 1a2b3c4d, and S: a CD-ROM, each a folder of the run that a
+# test may fill. Drive types, labels and serial numbers are read when the
+# server starts, so it starts again once they are set.
+mkdir -p "$GLEAN_WINE_ROOT/drives/removable" "$GLEAN_WINE_ROOT/drives/cdrom"
+printf 'BACKUP\n' >"$GLEAN_WINE_ROOT/drives/removable/.windows-label"
+printf '1a2b3c4d\n' >"$GLEAN_WINE_ROOT/drives/removable/.windows-serial"
+ln -sfn "$GLEAN_WINE_ROOT/drives/removable" "$WINEPREFIX/dosdevices/r:"
+ln -sfn "$GLEAN_WINE_ROOT/drives/cdrom" "$WINEPREFIX/dosdevices/s:"
+"$WINE" reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f </dev/null >/dev/null 2>&1
+"$WINE" reg add 'HKLM\Software\Wine\Drives' /v s: /d cdrom /f </dev/null >/dev/null 2>&1
+"$WINESERVER" -k 2>/dev/null || true
+"$WINESERVER" -w 2>/dev/null || true
+"$WINESERVER" -p </dev/null >/dev/null 2>&1
+# The system's own processes start here, detached from any test's output;
+# started by a test they would hold its pipes open after it ends.
+"$WINE" wineboot </dev/null >>"$GLEAN_WINE_ROOT/wineboot.log" 2>&1
 echo "wine prefix ready: $WINEPREFIX on display $DISPLAY"

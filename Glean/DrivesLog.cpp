@@ -1,0 +1,109 @@
+#include "DrivesLog.h"
+
+#include "File.h"
+#include "GleanAppLog.h"
+#include "Message.h"
+#include "NativeFileSystem.h"
+#include "TempFile.h"
+#include "TextStream.h"
+#include "generated/GleanMessages.h"
+
+namespace Glean {
+
+namespace {
+
+// Critical-error boxes ("There is no disk in the drive") stay off for the
+// lifetime of this object; the thread's previous mode comes back after.
+class CNoCriticalErrorBoxes {
+public:
+    CNoCriticalErrorBoxes() { ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &m_previous); }
+    ~CNoCriticalErrorBoxes() { ::SetThreadErrorMode(m_previous, nullptr); }
+    CNoCriticalErrorBoxes(const CNoCriticalErrorBoxes&) = delete;
+    CNoCriticalErrorBoxes& operator=(const CNoCriticalErrorBoxes&) = delete;
+
+private:
+    DWORD m_previous = 0;
+};
+
+} // namespace
+
+UINT CWindowsDriveSystem::DriveType(const std::wstring& root) { return ::GetDriveTypeW(root.c_str()); }
+
+bool CWindowsDriveSystem::HasMedium(const std::wstring& root)
+{
+    return ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0) != FALSE;
+}
+
+std::wstring CWindowsDriveSystem::VolumeLabel(const std::wstring& root)
+{
+    wchar_t label[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0))
+        return {};
+    return label;
+}
+
+DWORD CWindowsDriveSystem::VolumeSerial(const std::wstring& root)
+{
+    DWORD serial = 0;
+    ::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+    return serial;
+}
+
+void ListDriveContents(const std::wstring& folder, std::vector<std::wstring>& lines)
+{
+    if (!Bas::FolderExists(folder))
+        return;
+    auto entries = Bas::ListFolderEntries(folder, L"*", Bas::FindFileEntries | Bas::FindFolderEntries);
+    Bas::SortByNameNoCase(entries);
+    for (const Bas::CFindEntry& entry : entries) {
+        const std::wstring path = Bas::JoinPath(folder, entry.name);
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListDriveContents(path, lines);
+            continue;
+        }
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        std::wstring size;
+        if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+            size = L"Error " + std::to_wstring(::GetLastError());
+        else if (data.nFileSizeHigh != 0)
+            size = L"Size of file > 4 Gb";
+        else
+            size = std::to_wstring(data.nFileSizeLow);
+        lines.push_back(path + L"\t" + size);
+    }
+}
+
+std::vector<std::wstring> CDrivesLog::BuildLines()
+{
+    CNoCriticalErrorBoxes quiet;
+    std::vector<std::wstring> lines;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const std::wstring root = {letter, L':', L'\\'};
+        const UINT type = m_system.DriveType(root);
+        if (type != DRIVE_REMOVABLE && type != DRIVE_CDROM)
+            continue;
+        if (!m_system.HasMedium(root)) {
+            CGleanAppLog::Instance().AddLine(
+                Bas::Format(type == DRIVE_REMOVABLE ? MSG_DRIVE_HASNO_FLOPPY_DISK : MSG_DRIVE_HASNO_COMPACT_DISK, root));
+            continue;
+        }
+        if (type == DRIVE_REMOVABLE) {
+            lines.push_back(L"Removable drive " + root);
+            lines.push_back(L"Label = " + m_system.VolumeLabel(root));
+            lines.push_back(L"Serial number = " + std::to_wstring(m_system.VolumeSerial(root)));
+        } else {
+            lines.push_back(L"CD-ROM " + root);
+        }
+        ListDriveContents(root, lines);
+        lines.emplace_back(L" ");
+    }
+    return lines;
+}
+
+void CDrivesLog::Run()
+{
+    m_filePath = Bas::CreateTempFile(Bas::GetTempFolder(), L"GDL", L"tmp");
+    Bas::WriteLines(m_filePath, BuildLines());
+}
+
+} // namespace Glean

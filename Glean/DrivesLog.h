@@ -1,0 +1,53 @@
+// The removable and CD-ROM drives that hold a medium, with every file on it;
+// drives without a medium become application-log lines.
+#pragma once
+
+#include "WinApi.h"
+
+#include <string>
+#include <vector>
+
+namespace Glean {
+
+// The drive questions, so that a drive without a medium can be tried
+// where no such drive can be made.
+class IDriveSystem {
+public:
+    virtual ~IDriveSystem() = default;
+    virtual UINT DriveType(const std::wstring& root) = 0;
+    virtual bool HasMedium(const std::wstring& root) = 0;
+    // Empty when the system cannot tell.
+    virtual std::wstring VolumeLabel(const std::wstring& root) = 0;
+    // 0 when the system cannot tell.
+    virtual DWORD VolumeSerial(const std::wstring& root) = 0;
+};
+
+class CWindowsDriveSystem : public IDriveSystem {
+public:
+    UINT DriveType(const std::wstring& root) override;
+    bool HasMedium(const std::wstring& root) override;
+    std::wstring VolumeLabel(const std::wstring& root) override;
+    DWORD VolumeSerial(const std::wstring& root) override;
+};
+
+class CDrivesLog {
+public:
+    explicit CDrivesLog(IDriveSystem& system) : m_system(system) {}
+
+    // The lines for drives A: to Z:; no system "no disk" box is shown while
+    // the drives are probed.
+    std::vector<std::wstring> BuildLines();
+    // Writes BuildLines() into a new "GDL" temporary file.
+    void Run();
+    const std::wstring& FilePath() const noexcept { return m_filePath; }
+
+private:
+    IDriveSystem& m_system;
+    std::wstring m_filePath;
+};
+
+// Appends "path\tsize" for every file below a folder, hidden and system ones
+// included, subfolders at their place in the order.
+void ListDriveContents(const std::wstring& folder, std::vector<std::wstring>& lines);
+
+} // namespace Glean
