@@ -1,6 +1,7 @@
 #include "Errors.h"
 
 #include "BasaltMessages.h"
+#include "ErrorReporting.h"
 #include "Handles.h"
 #include "Lock.h"
 #include "MessageHandlers.h"
@@ -17,14 +18,6 @@
 namespace Bas {
 
 namespace {
-
-std::wstring Widen(const char* text)
-{
-    std::wstring result;
-    for (; text != nullptr && *text != '\0'; ++text)
-        result += static_cast<wchar_t>(static_cast<unsigned char>(*text));
-    return result;
-}
 
 // FormatMessageW text for a system code; false when the system has none.
 bool SystemText(DWORD code, DWORD flags, std::wstring& text)
@@ -81,6 +74,7 @@ std::atomic<int> g_internalErrorCount{0};
 
 void CException::Report()
 {
+    CReportingScope reporting;
     CurrentMessageHandler().ReportException(*this);
 }
 
@@ -215,6 +209,7 @@ std::wstring CInternalError::GetMessageText() const
 void CInternalError::Report()
 {
     // From the third internal error of the process on, the user may end it.
+    CReportingScope reporting;
     const int number = ++g_internalErrorCount;
     UINT style = MB_ICONHAND | MB_SYSTEMMODAL;
     if (number >= 3)
@@ -305,12 +300,5 @@ void ThrowUser()
     throw new CUserException;
 }
 
-void FailCheck(EInternalError kind, const char* expression, const char* function, const char* file, int line,
-               DWORD code)
-{
-    static_cast<void>(expression);
-    static_cast<void>(function);
-    throw new CInternalError(kind, Widen(file), line, code);
-}
 
 } // namespace Bas

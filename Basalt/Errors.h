@@ -152,8 +152,9 @@ std::wstring HexText(unsigned long value);
 [[noreturn]] void ThrowMemory();
 [[noreturn]] void ThrowUser();
 
-// A failed internal check: throws CInternalError with the source position.
-[[noreturn]] void FailCheck(EInternalError kind, const char* expression, const char* function, const char* file,
+// Reports a failed check: throws CInternalError, or with throwing off (or
+// inside a report) shows the text and returns.
+void FailCheck(EInternalError kind, const char* expression, const char* function, const char* file,
                             int line, DWORD code = 0);
 
 } // namespace Bas

@@ -1,5 +1,6 @@
 #include "Library.h"
 
+#include "ErrorReporting.h"
 #include "Errors.h"
 #include "Lock.h"
 #include "Message.h"
@@ -64,6 +65,11 @@ void ReadSettings()
                 flags = ApplyFlagSetting(flags, entry.name, user.ReadString(entry.name));
         }
         setLocale = user.ReadString(L"SetLocale", L"1");
+        int assertMode = 0;
+        int errorMode = 0;
+        ParseInteger(user.ReadString(L"AssertStopMode"), assertMode);
+        ParseInteger(user.ReadString(L"ErrorStopMode"), errorMode);
+        SetStopModes(assertMode, errorMode);
     }
     g_flags = flags;
     SetKeepTempFiles((flags & FlagKeepTempFiles) != 0);
@@ -163,6 +169,7 @@ CLibrary::CLibrary()
 {
     std::lock_guard guard(g_startUpLock);
     if (g_nesting++ == 0) {
+        InstallLastResortHandlers();
         try {
             ReadSettings();
         } catch (CException* raw) {
@@ -182,6 +189,7 @@ CLibrary::~CLibrary()
     std::lock_guard guard(g_startUpLock);
     if (--g_nesting == 0) {
         Trace(L"Bedrock: Deinitializing...");
+        SetInternalErrorsThrow(true);
         SaveMessageReports();
         Trace(L"Bedrock: All modules terminated.");
         ShutdownTempFiles();
@@ -189,6 +197,7 @@ CLibrary::~CLibrary()
         g_running = false;
         ResetResourceBase();
         Trace(L"Bedrock: Resource base deinitialized.");
+        RemoveLastResortHandlers();
         Trace(L"Bedrock: Deinitialization complete.");
     }
 }

@@ -3,6 +3,9 @@
 #include "Errors.h"
 
 #include "Lock.h"
+#include "NativeFileSystem.h"
+#include "RegistryKey.h"
+#include "VersionInfo.h"
 
 #include <algorithm>
 #include <atomic>
@@ -91,20 +94,87 @@ CMessageHandler& CurrentMessageHandler()
     return DefaultMessageHandler();
 }
 
-CMessageHandler& DefaultMessageHandler()
+CMessageHandler* NamedMessageHandler(const std::wstring& name)
 {
     static CMessageBoxHandler boxHandler;
     static CConsoleMessageHandler consoleHandler;
+    static CEventLogMessageHandler eventLogHandler;
+    auto is = [&](const wchar_t* text) { return ::CompareStringOrdinal(name.c_str(), -1, text, -1, TRUE) == CSTR_EQUAL; };
+    if (is(L"EVENTLOG"))
+        return &eventLogHandler;
+    if (is(L"MESSAGEBOX"))
+        return &boxHandler;
+    if (is(L"CONSOLE"))
+        return &consoleHandler;
+    return nullptr;
+}
+
+CMessageHandler& DefaultMessageHandler()
+{
     static CMessageHandler* const chosen = []() -> CMessageHandler* {
+        CVersionInfo version;
+        version.LoadFromFile(GetModulePath());
+        if (version.IsLoaded()) {
+            if (CMessageHandler* named = NamedMessageHandler(version.GetStringValue(L"MessageHandler")))
+                return named;
+        }
+        CMessageHandler* boxHandler = NamedMessageHandler(L"MESSAGEBOX");
         const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
         if (output == nullptr || output == INVALID_HANDLE_VALUE)
-            return &boxHandler;
+            return boxHandler;
         const DWORD type = ::GetFileType(output) & ~FILE_TYPE_REMOTE;
         if (type == FILE_TYPE_DISK || type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE)
-            return &consoleHandler;
-        return &boxHandler;
+            return NamedMessageHandler(L"CONSOLE");
+        return boxHandler;
     }();
     return *chosen;
+}
+
+std::wstring CEventLogMessageHandler::SourceKey(const std::wstring& source)
+{
+    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
+}
+
+int CEventLogMessageHandler::ShowMessage(HWND, const std::wstring& text, const std::wstring& caption, UINT style)
+{
+    std::lock_guard guard(m_lock);
+    if (!m_tried) {
+        m_tried = true;
+        const std::wstring program = GetModulePath();
+        std::wstring source = FileNameOf(program);
+        source.erase(std::min(source.find_last_of(L'.'), source.size()));
+        // The source's key is made once; without the right to write under
+        // HKEY_LOCAL_MACHINE the texts are still written, only without a
+        // message file to show them with.
+        CRegistryKey key;
+        if (key.Open(HKEY_LOCAL_MACHINE, SourceKey(source).c_str(), CRegistryKey::Create)) {
+            try {
+                if (key.ReadString(L"EventMessageFile").empty())
+                    key.WriteString(L"EventMessageFile", program);
+            } catch (CException* raw) {
+                Own(raw);
+            }
+        }
+        m_source.Reset(::RegisterEventSourceW(nullptr, source.c_str()));
+    }
+    if (m_source) {
+        const wchar_t* strings[] = {caption.c_str(), text.c_str()};
+        ::ReportEventW(m_source.Get(), EventTypeFor(style), 0, 1, nullptr, 2, 0, strings, nullptr);
+    }
+    return AutomaticAnswer(style);
+}
+
+int CEventLogMessageHandler::ShowMessageWithIcon(HWND owner, HINSTANCE, const std::wstring& text,
+                                                 const std::wstring& caption, UINT style, const wchar_t*)
+{
+    return ShowMessage(owner, text, caption, style);
+}
+
+void CEventLogMessageHandler::ReportException(const CException& exception)
+{
+    if (dynamic_cast<const CUserException*>(&exception) != nullptr)
+        return;
+    ShowMessage(nullptr, exception.GetMessageText(), Caption(), MB_OK | MB_ICONHAND);
 }
 
 int AutomaticAnswer(UINT style) noexcept

@@ -2,8 +2,11 @@
 // goes.
 #pragma once
 
+#include "Handles.h"
+
 #include "WinApi.h"
 
+#include <mutex>
 #include <string>
 
 namespace Bas {
@@ -46,13 +49,36 @@ public:
     static std::wstring ToConsoleLines(const std::wstring& text);
 };
 
+// Answers without asking: each text goes into the Application event log
+// under the program's name as source, registered on first use with the
+// program itself as its "EventMessageFile".
+class CEventLogMessageHandler : public CMessageHandler {
+public:
+    int ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption, UINT style) override;
+    int ShowMessageWithIcon(HWND owner, HINSTANCE instance, const std::wstring& text, const std::wstring& caption,
+                            UINT style, const wchar_t* icon) override;
+    void ReportException(const CException& exception) override;
+
+    // The registry key of a source under the Application log.
+    static std::wstring SourceKey(const std::wstring& source);
+
+private:
+    std::mutex m_lock;
+    bool m_tried = false;
+    CEventSourceHandle m_source;
+};
+
 // The answer of a handler that never asks, by button set and default button.
 int AutomaticAnswer(UINT style) noexcept;
 // The event-log type of a text of this style.
 WORD EventTypeFor(UINT style) noexcept;
 
-// The process default, chosen once: the console handler when standard output
-// is a disk file, a character device or a pipe, else the message box.
+// The handler a "MessageHandler" text names ("EVENTLOG", "MESSAGEBOX" or
+// "CONSOLE", any case); null for any other text.
+CMessageHandler* NamedMessageHandler(const std::wstring& name);
+// The process default, chosen once: the handler that the program's version
+// block names under "MessageHandler"; else the console handler when standard
+// output is a disk file, a character device or a pipe, else the message box.
 CMessageHandler& DefaultMessageHandler();
 
 // The handler of the calling thread, else the application's, else the

@@ -176,6 +176,21 @@ std::vector<std::wstring> CRegistryKey::enumNames(DWORD CInfo::*longest, Enumera
     return names;
 }
 
+LONG CRegistryKey::ReadBytes(const std::wstring& name, std::vector<BYTE>& data) const
+{
+    data.resize(1024);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        const LONG result = ::RegQueryValueExW(m_key.Get(), name.c_str(), nullptr, nullptr, data.data(), &size);
+        if (result == ERROR_MORE_DATA && size > data.size()) {
+            data.resize(size);
+            continue;
+        }
+        data.resize(result == ERROR_SUCCESS ? size : 0);
+        return result;
+    }
+}
+
 std::vector<std::wstring> CRegistryKey::EnumValueNames() const
 {
     return enumNames(&CInfo::maxValueNameLength, [this](DWORD index, wchar_t* name, DWORD* length) {

@@ -32,6 +32,8 @@ public:
     int ReadDword(const std::wstring& name, DWORD& value) const;
     std::wstring ReadString(const std::wstring& name, const std::wstring& defaultValue = {}) const;
     void WriteString(const std::wstring& name, const std::wstring& text);
+    // The raw data of a value; the Windows code (ERROR_SUCCESS when read).
+    LONG ReadBytes(const std::wstring& name, std::vector<BYTE>& data) const;
     std::vector<std::wstring> EnumValueNames() const;
     std::vector<std::wstring> EnumSubkeyNames() const;
 

@@ -1,7 +1,9 @@
 #include "LogCollector.h"
 
 #include "Errors.h"
+#include "AccessLog.h"
 #include "DrivesLog.h"
+#include "EventLogs.h"
 #include "File.h"
 #include "FilesLog.h"
 #include "GleanAppLog.h"
@@ -10,6 +12,7 @@
 #include "MessageLoopMica.h"
 #include "MsiLogs.h"
 #include "NativeFileSystem.h"
+#include "RegistryExport.h"
 #include "TempFile.h"
 #include "TextStream.h"
 #include "ZipCompressor.h"
@@ -66,13 +69,19 @@ void CLogCollector::CollectLogs()
     drivesLog.Run();
     m_drivesLogFile = drivesLog.FilePath();
     Mica::PumpMessages();
-    // Registry exports and the access log join here.
+    m_registryExports.clear();
+    CWindowsRegistrySource registry;
+    m_registryExports = ExportAll(registry, settings.RegistryKeys(), Bas::GetTempFolder());
+    Mica::PumpMessages();
+    m_accessLogFile = WriteAccessLog(settings.AccessObjects());
+    Mica::PumpMessages();
     CMsiLogs msiLogs;
     msiLogs.Run(settings.MsiEntries(), settings.TempDir());
     m_msiLogFiles = std::move(msiLogs.files);
     m_msiSubFolders = std::move(msiLogs.subFolders);
     Mica::PumpMessages();
-    // The event logs join here.
+    m_eventLogFiles = SaveEventLogs(settings.EventLogs(), Bas::GetTempFolder());
+    Mica::PumpMessages();
     m_environmentLogFile = WriteEnvironmentLog();
     Mica::PumpMessages();
 }
@@ -132,7 +141,8 @@ void CLogCollector::PackArchive()
         Mica::PumpMessages();
     }
     for (const auto& [path, name, comment] : {std::tuple{&m_filesLogFile, L"GleanFiles.log", L"Files Log"},
-                                              std::tuple{&m_drivesLogFile, L"GleanDrives.log", L"Drives Log"}}) {
+                                              std::tuple{&m_drivesLogFile, L"GleanDrives.log", L"Drives Log"},
+                                              std::tuple{&m_accessLogFile, L"GleanAccess.log", L"Access Log"}}) {
         if (!path->empty()) {
             AddStreamEntry(zip, *path, name, comment);
             Mica::PumpMessages();
@@ -146,10 +156,21 @@ void CLogCollector::PackArchive()
         addFileLogged(zip, others[i].path, OtherFileName(others[i].keyName, others[i].subFolder, i, others[i].path));
         Mica::PumpMessages();
     }
+    for (const CRegistryExportFile& file : m_registryExports) {
+        AddStreamEntry(zip, file.path, file.archiveName, file.path);
+        Mica::PumpMessages();
+    }
     if (!m_msiLogFiles.empty()) {
         zip.AddDirectory(L"MSI/", L"");
         for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i) {
             addFileLogged(zip, m_msiLogFiles[i], L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]));
+            Mica::PumpMessages();
+        }
+    }
+    if (!m_eventLogFiles.empty()) {
+        zip.AddDirectory(L"EventLog/", L"");
+        for (const std::wstring& path : m_eventLogFiles) {
+            addFileLogged(zip, path, L"EventLog/" + Bas::FileNameOf(path));
             Mica::PumpMessages();
         }
     }

@@ -2,6 +2,8 @@
 // with its entries in their fixed order and names.
 #pragma once
 
+#include "RegistryExport.h"
+
 #include <string>
 #include <vector>
 
@@ -39,8 +41,11 @@ private:
     std::wstring m_mainLogFile;
     std::wstring m_filesLogFile;
     std::wstring m_drivesLogFile;
+    std::wstring m_accessLogFile;
+    std::vector<CRegistryExportFile> m_registryExports;
     std::vector<std::wstring> m_msiLogFiles;
     std::vector<std::wstring> m_msiSubFolders;
+    std::vector<std::wstring> m_eventLogFiles;
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
 };

@@ -45,7 +45,7 @@ names = [i.filename for i in z.infolist()]
 # Fixed entries first and last; the collected files between them are numbered
 # in archive order, each directory entry before its first file. The order of
 # keys within a section follows the settings reader's table, not the file.
-fixed = ['Glean.ini', 'GleanMain.log', 'GleanFiles.log', 'GleanDrives.log', 'GleanEnvVars.log']
+fixed = ['Glean.ini', 'GleanMain.log', 'GleanFiles.log', 'GleanDrives.log', 'GleanAccess.log', 'GleanEnvVars.log']
 assert names[:len(fixed)] == fixed, names[:len(fixed)]
 assert names[-1] == 'GleanAppLog.log', names[-1]
 middle = names[len(fixed):-1]
@@ -89,7 +89,7 @@ PY
 "$WINE" "$work/app/Glean.exe" "/file:$(win "$out")" || { echo "second run failed"; fail=1; }
 # No temporary file of the run is left behind.
 temp=$(echo "$WINEPREFIX"/drive_c/users/*/Temp)
-ours() { ls "$temp" 2>/dev/null | grep -E '^(GML|GFL|GDL|GEL|GAL|tmp).....\.tmp$' || true; }
+ours() { ls "$temp" 2>/dev/null | grep -E '^(GML|GFL|GDL|GSL|GEL|GAL|tmp).....\.tmp$' || true; }
 left=$(ours)
 [ -z "$left" ] || { echo "left behind: $left"; fail=1; }
 # With the library setting "KeepTempFiles" every temporary file of the run
@@ -100,7 +100,7 @@ left=$(ours)
 "$WINE" "$work/app/Glean.exe" "/file:$(win "$out")" || { echo "run with KeepTempFiles failed"; fail=1; }
 "$WINE" reg delete 'HKCU\Software\Zarvo\Basalt' /f >/dev/null 2>&1
 kept=$(ours | cut -c1-3 | sort | tr '\n' ' ')
-[ "$kept" = "GAL GDL GEL GFL GML tmp " ] || { echo "kept with KeepTempFiles: $kept"; fail=1; }
+[ "$kept" = "GAL GDL GEL GFL GML GSL tmp " ] || { echo "kept with KeepTempFiles: $kept"; fail=1; }
 for f in $(ours); do rm -f "$temp/$f"; done
 table="$work/app/Glean all messages.txt"
 if [ -f "$table" ]; then

@@ -1,4 +1,7 @@
+#include "ErrorReporting.h"
+#include "Errors.h"
 #include "Library.h"
+#include "RegistryKey.h"
 #include "Message.h"
 #include "MessageHandlers.h"
 
@@ -44,6 +47,69 @@ TEST(MessageHandlers, ConsoleLineBreaks)
     EXPECT_EQ(H::ToConsoleLines(L"a\r\nb\n"), L"a\r\nb\r\n\r\n");
     EXPECT_EQ(H::ToConsoleLines(L"\n\n"), L"\r\n\r\n\r\n");
     EXPECT_EQ(H::ToConsoleLines(L"a\rb"), L"a\rb\r\n");
+}
+
+TEST(MessageHandlers, ChoiceByNameAndEventLogHandler)
+{
+    EXPECT_NE(dynamic_cast<Bas::CEventLogMessageHandler*>(Bas::NamedMessageHandler(L"EventLog")), nullptr);
+    EXPECT_NE(dynamic_cast<Bas::CMessageBoxHandler*>(Bas::NamedMessageHandler(L"MESSAGEBOX")), nullptr);
+    EXPECT_NE(dynamic_cast<Bas::CConsoleMessageHandler*>(Bas::NamedMessageHandler(L"console")), nullptr);
+    EXPECT_EQ(Bas::NamedMessageHandler(L"EVENTLOGS"), nullptr);
+    EXPECT_EQ(Bas::NamedMessageHandler(L""), nullptr);
+    // The test program's version block names no handler and its output is
+    // redirected by the test runner, so the console handler is the default.
+    EXPECT_NE(dynamic_cast<Bas::CConsoleMessageHandler*>(&Bas::DefaultMessageHandler()), nullptr);
+
+    // The event-log handler answers from the table and registers its source
+    // with the program as message file.
+    const std::wstring key = Bas::CEventLogMessageHandler::SourceKey(L"BasaltTests");
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+    Bas::CEventLogMessageHandler handler;
+    EXPECT_EQ(handler.ShowMessage(nullptr, L"text", L"caption", MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);
+    EXPECT_EQ(handler.ShowMessage(nullptr, L"again", L"caption", MB_YESNOCANCEL | MB_DEFBUTTON3), IDCANCEL);
+    wchar_t module[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    EXPECT_EQ(Bas::ReadRegistryString(HKEY_LOCAL_MACHINE, key, L"EventMessageFile"), module);
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+TEST(InternalErrors, TextsOfTheFourKinds)
+{
+    EXPECT_EQ(Bas::InternalErrorText(Bas::EInternalError::Presumption, "a == b", "Run", "x.cpp", 12, 0),
+              L"Internal Program Error:\nPresumption failed: ( a == b )\nx.cpp, 12.\n( Run ).");
+    EXPECT_EQ(Bas::InternalErrorText(Bas::EInternalError::AssertionWithCode, "ok", "F", "y.cpp", 7, 5),
+              L"Internal Program Error:\nAssertion failed: ( ok )\ny.cpp, 7.\n( F ).\nError code: " +
+                  Bas::HexText(5) + L" - " + Bas::GetLastErrorText(5));
+    // Throwing is the normal case; inside a report a failed check is shown
+    // and returns instead of throwing out of the report.
+    EXPECT_TRUE(Bas::InternalErrorsThrow());
+    EXPECT_FALSE(Bas::IsReporting());
+    {
+        Bas::CReportingScope reporting;
+        EXPECT_TRUE(Bas::IsReporting());
+    }
+    EXPECT_FALSE(Bas::IsReporting());
+    EXPECT_THROW(
+        {
+            try {
+                BAS_PRESUME(1 == 2);
+            } catch (Bas::CException* raw) {
+                auto error = Bas::Own(raw);
+                EXPECT_NE(dynamic_cast<Bas::CInternalError*>(error.get()), nullptr);
+                throw 1;
+            }
+        },
+        int);
+}
+
+TEST(InternalErrors, MinidumpIsWritten)
+{
+    const std::wstring path = Bas::WriteMinidump();
+    ASSERT_FALSE(path.empty());
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_GT(data.nFileSizeLow, 32u);
+    ::DeleteFileW(path.c_str());
 }
 
 TEST(LibrarySettings, FlagParsing)

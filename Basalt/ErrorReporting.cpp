@@ -1,0 +1,167 @@
+#include "ErrorReporting.h"
+
+#include "BasaltMessages.h"
+#include "Handles.h"
+#include "Library.h"
+#include "Message.h"
+#include "MessageHandlers.h"
+
+#include <dbghelp.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+
+namespace Bas {
+
+namespace {
+
+std::atomic<bool> g_throwInternalErrors{true};
+std::atomic<InternalErrorCallback> g_callback{nullptr};
+std::atomic<int> g_assertStopMode{0};
+std::atomic<int> g_errorStopMode{0};
+thread_local bool t_reporting = false;
+std::terminate_handler g_previousTerminate = nullptr;
+_invalid_parameter_handler g_previousInvalidParameter = nullptr;
+
+std::wstring Widen(const char* text)
+{
+    std::wstring wide;
+    for (; text != nullptr && *text != 0; ++text)
+        wide.push_back(static_cast<unsigned char>(*text));
+    return wide;
+}
+
+void LastResortBox(const wchar_t* text, const wchar_t* caption, UINT style)
+{
+    if (!MessageBoxesSuppressed())
+        ::MessageBoxW(nullptr, text, caption, style);
+}
+
+[[noreturn]] void OnTerminate()
+{
+    LastResortBox(L"Unhandled Internal Error", L"Basalt", MB_SYSTEMMODAL | MB_ICONERROR);
+    std::abort();
+}
+
+void OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {}
+
+void StopIfConfigured(EInternalError kind)
+{
+    const bool assertion = kind == EInternalError::Assertion || kind == EInternalError::AssertionWithCode;
+    const int mode = assertion ? g_assertStopMode.load() : g_errorStopMode.load();
+    if (mode == 3 || (mode == 2 && ::IsDebuggerPresent()))
+        ::DebugBreak();
+}
+
+struct CDumpRequest {
+    HANDLE file;
+    BOOL written;
+};
+
+DWORD WINAPI DumpThread(void* parameter)
+{
+    auto* request = static_cast<CDumpRequest*>(parameter);
+    request->written = ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), request->file,
+                                           MiniDumpNormal, nullptr, nullptr, nullptr);
+    return 0;
+}
+
+} // namespace
+
+void SetInternalErrorsThrow(bool on) noexcept { g_throwInternalErrors = on; }
+bool InternalErrorsThrow() noexcept { return g_throwInternalErrors; }
+void SetInternalErrorCallback(InternalErrorCallback callback) noexcept { g_callback = callback; }
+
+void SetStopModes(int assertMode, int errorMode) noexcept
+{
+    g_assertStopMode = assertMode;
+    g_errorStopMode = errorMode;
+}
+
+std::wstring InternalErrorText(EInternalError kind, const char* expression, const char* function, const char* file,
+                               int line, DWORD code)
+{
+    const CMessageName* message = &MSG_ASSERT;
+    switch (kind) {
+    case EInternalError::Assertion: message = &MSG_ASSERT; break;
+    case EInternalError::AssertionWithCode: message = &MSG_ASSERTLASTERROR; break;
+    case EInternalError::Presumption: message = &MSG_PRESUME; break;
+    case EInternalError::PresumptionWithCode: message = &MSG_PRESUMELASTERROR; break;
+    }
+    const bool withCode = kind == EInternalError::AssertionWithCode || kind == EInternalError::PresumptionWithCode;
+    return Format(*message, {Widen(expression), Widen(function), Widen(file), std::to_wstring(line),
+                             withCode ? HexText(code) : std::wstring(), withCode ? GetLastErrorText(code) : std::wstring()});
+}
+
+CReportingScope::CReportingScope()
+{
+    if (t_reporting) {
+        LastResortBox(L"Double internal error!\nApplication terminated.", L"Basalt", MB_ICONHAND | MB_SYSTEMMODAL);
+        std::abort();
+    }
+    t_reporting = true;
+}
+
+CReportingScope::~CReportingScope() { t_reporting = false; }
+
+bool IsReporting() noexcept { return t_reporting; }
+
+std::wstring WriteMinidump()
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    if (::GetTempPathW(MAX_PATH + 1, folder) == 0)
+        return {};
+    wchar_t module[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring name = module;
+    name.erase(0, name.find_last_of(L"\\/") + 1);
+    name.erase(name.find_last_of(L'.') == std::wstring::npos ? name.size() : name.find_last_of(L'.'));
+    const std::wstring path = std::wstring(folder) + name + L" " + std::to_wstring(::GetCurrentProcessId()) + L".dmp";
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return {};
+    CDumpRequest request = {file.Get(), FALSE};
+    CKernelHandle thread(::CreateThread(nullptr, 0, DumpThread, &request, 0, nullptr));
+    if (!thread || ::WaitForSingleObject(thread.Get(), 30000) != WAIT_OBJECT_0 || !request.written) {
+        // A writer still running keeps its handle; the file is left alone.
+        if (thread && ::WaitForSingleObject(thread.Get(), 0) != WAIT_OBJECT_0) {
+            file.Release();
+            thread.Release();
+            return {};
+        }
+        file.Reset();
+        ::DeleteFileW(path.c_str());
+        return {};
+    }
+    return path;
+}
+
+void InstallLastResortHandlers()
+{
+    g_previousTerminate = std::set_terminate(OnTerminate);
+    g_previousInvalidParameter = ::_set_invalid_parameter_handler(OnInvalidParameter);
+}
+
+void RemoveLastResortHandlers()
+{
+    std::set_terminate(g_previousTerminate);
+    ::_set_invalid_parameter_handler(g_previousInvalidParameter);
+}
+
+void FailCheck(EInternalError kind, const char* expression, const char* function, const char* file, int line,
+               DWORD code)
+{
+    if (HasLibraryFlag(FlagCreateMinidumpOnInternalError))
+        WriteMinidump();
+    if (InternalErrorCallback callback = g_callback.load())
+        callback(kind, expression, function, file, line, code);
+    StopIfConfigured(kind);
+    if (g_throwInternalErrors && !t_reporting)
+        throw new CInternalError(kind, Widen(file), line, code);
+    const std::wstring text = InternalErrorText(kind, expression, function, file, line, code);
+    CReportingScope reporting;
+    ShowMessage(text, MB_ICONHAND | MB_SYSTEMMODAL);
+}
+
+} // namespace Bas

@@ -1,0 +1,83 @@
+// Registry keys exported as registry-editor files ("Windows Registry Editor
+// Version 5.00"), values first, then subkeys depth first. The formatter reads
+// through IRegistrySource, so it can be tried without a registry.
+#pragma once
+
+#include "WinApi.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Glean {
+
+// One open key.
+class IRegistryKeySource {
+public:
+    virtual ~IRegistryKeySource() = default;
+    // In index order.
+    virtual std::vector<std::wstring> ValueNames() = 0;
+    virtual DWORD ValueType(const std::wstring& name) = 0;
+    // Up to the first zero character, unexpanded.
+    virtual std::wstring ReadString(const std::wstring& name) = 0;
+    virtual DWORD ReadDword(const std::wstring& name) = 0;
+    // The raw data; the Windows code, ERROR_SUCCESS when read.
+    virtual LONG ReadBytes(const std::wstring& name, std::vector<BYTE>& data) = 0;
+    virtual std::vector<std::wstring> SubkeyNames() = 0;
+};
+
+class IRegistrySource {
+public:
+    virtual ~IRegistrySource() = default;
+    // Opens root\path for reading; null when it cannot be opened.
+    virtual std::unique_ptr<IRegistryKeySource> Open(HKEY root, const std::wstring& path) = 0;
+};
+
+// The registry in the program's default view (the 32-bit one under WOW64).
+class CWindowsRegistrySource : public IRegistrySource {
+public:
+    std::unique_ptr<IRegistryKeySource> Open(HKEY root, const std::wstring& path) override;
+};
+
+class CRegistryExporter {
+public:
+    explicit CRegistryExporter(IRegistrySource& source) : m_source(source) {}
+
+    // The lines of the export of a key path ("HKEY_...\sub\key"); false when
+    // the key cannot be opened.
+    bool BuildLines(const std::wstring& keyPath, std::vector<std::wstring>& lines);
+    // Writes the export into filePath; false, with nothing written, when the
+    // key cannot be opened.
+    bool ExportKey(const std::wstring& keyPath, const std::wstring& filePath);
+
+    // The root of a key path's first component (HKEY_CURRENT_USER for an
+    // unknown one).
+    static HKEY RootKey(const std::wstring& name);
+    // Escapes "\" and then double quotes.
+    static std::wstring Escape(const std::wstring& text);
+
+private:
+    void exportKey(HKEY root, const std::wstring& path);
+    void exportValue(IRegistryKeySource& key, const std::wstring& name);
+    void add(std::wstring line);
+
+    IRegistrySource& m_source;
+    std::wstring m_rootName;
+    std::vector<std::wstring> m_lines;
+};
+
+struct CRegistryExportFile {
+    std::wstring path;
+    std::wstring archiveName;
+};
+
+// The per-request driver: each (key path, file name) of the settings, a "*"
+// standing for 1 to 99. Every file is written to a path of the folder that
+// is removed first and registered as a temporary file; missing keys, and
+// paths naming a whole root, become application-log lines.
+std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
+                                           const std::vector<std::pair<std::wstring, std::wstring>>& requests,
+                                           const std::wstring& folder);
+
+} // namespace Glean
