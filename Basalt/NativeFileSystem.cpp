@@ -201,6 +201,13 @@ void SortByNameNoCase(std::vector<CFindEntry>& entries)
                   entries.end());
 }
 
+DWORD VolumeSerialNumber(const std::wstring& root)
+{
+    DWORD serial = 0;
+    ::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+    return serial;
+}
+
 void RemoveFolderTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW data;

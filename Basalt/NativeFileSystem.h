@@ -49,6 +49,10 @@ std::vector<CFindEntry> ListFolderEntries(const std::wstring& folder, const std:
 // only (the system's own order of a folder's full paths).
 void SortByNameNoCase(std::vector<CFindEntry>& entries);
 
+// The serial number of the volume at a root ("C:\\"), 0 when the system
+// cannot tell.
+DWORD VolumeSerialNumber(const std::wstring& root);
+
 // Removes a folder with everything inside it; failures are ignored.
 void RemoveFolderTree(const std::wstring& path);
 // Creates a folder with its missing parents.

@@ -42,12 +42,7 @@ std::wstring CWindowsDriveSystem::VolumeLabel(const std::wstring& root)
     return label;
 }
 
-DWORD CWindowsDriveSystem::VolumeSerial(const std::wstring& root)
-{
-    DWORD serial = 0;
-    ::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
-    return serial;
-}
+DWORD CWindowsDriveSystem::VolumeSerial(const std::wstring& root) { return Bas::VolumeSerialNumber(root); }
 
 void ListDriveContents(const std::wstring& folder, std::vector<std::wstring>& lines)
 {

@@ -299,12 +299,7 @@ bool CWindowsMainLogSystem::HasWriteRight(const std::wstring& folder)
     }
 }
 
-DWORD CWindowsMainLogSystem::VolumeSerial(const std::wstring& root)
-{
-    DWORD serial = 0;
-    ::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
-    return serial;
-}
+DWORD CWindowsMainLogSystem::VolumeSerial(const std::wstring& root) { return Bas::VolumeSerialNumber(root); }
 
 unsigned CWindowsMainLogSystem::ProcessorCount()
 {

@@ -6,16 +6,7 @@
 # then 2,000 against 20,000 small files for the listing's growth. Prints
 # ratios; nothing here is a test.
 #   bench/files_bench.sh            (builds first with scripts/build.sh)
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh" >/dev/null
-build=$root/build/x64
-bench=$build/bench-data
-export GLEAN_WINE_ROOT=$build/bench-wine
-"$root/Tests/wine-start.sh" "$GLEAN_WINE_ROOT" >/dev/null 2>&1
-trap '"$root/Tests/wine-stop.sh" "$GLEAN_WINE_ROOT" >/dev/null 2>&1' EXIT
-. "$root/Tests/wine-env.sh"
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+. "$(dirname "$0")/bench-env.sh"
 large=$bench/large small=$bench/small tenth=$bench/tenth
 if [ ! -f "$large/done" ]; then
   mkdir -p "$large"

@@ -4,17 +4,7 @@
 # second (native) peer; then the peak working set for a 1 MiB and a 1 GiB
 # file. Prints ratios; nothing here is a test.
 #   bench/zip_bench.sh            (builds first with scripts/build.sh)
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh" >/dev/null
-build=$root/build/x64
-bench=$build/bench-data
-export GLEAN_WINE_ROOT=$build/bench-wine
-"$root/Tests/wine-start.sh" "$GLEAN_WINE_ROOT" >/dev/null 2>&1
-trap '"$root/Tests/wine-stop.sh" "$GLEAN_WINE_ROOT" >/dev/null 2>&1' EXIT
-. "$root/Tests/wine-env.sh"
-mkdir -p "$bench"
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+. "$(dirname "$0")/bench-env.sh"
 # Mixed contents: text-like and random, 64 MiB in all.
 if [ ! -f "$bench/mixed-3.bin" ]; then
   for i in 0 1 2 3; do
