@@ -122,7 +122,8 @@ void CRegistryExporter::add(std::wstring line)
 void CRegistryExporter::exportValue(IRegistryKeySource& key, const std::wstring& name)
 {
     const std::wstring prefix = name.empty() ? L"@=" : L"\"" + Escape(name) + L"\"=";
-    switch (key.ValueType(name)) {
+    const DWORD type = key.ValueType(name);
+    switch (type) {
     case REG_SZ:
         add(prefix + L"\"" + Escape(key.ReadString(name)) + L"\"");
         break;
@@ -152,7 +153,7 @@ void CRegistryExporter::exportValue(IRegistryKeySource& key, const std::wstring&
     }
     case REG_MULTI_SZ:
     case REG_BINARY: {
-        const bool multi = key.ValueType(name) == REG_MULTI_SZ;
+        const bool multi = type == REG_MULTI_SZ;
         std::wstring line = prefix + (multi ? L"hex(7):" : L"hex:");
         std::vector<BYTE> data;
         const LONG result = key.ReadBytes(name, data);
