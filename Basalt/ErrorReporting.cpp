@@ -4,6 +4,7 @@
 #include "Handles.h"
 #include "Library.h"
 #include "Message.h"
+#include "NativeFileSystem.h"
 #include "MessageHandlers.h"
 
 #include <dbghelp.h>
@@ -112,12 +113,7 @@ std::wstring WriteMinidump()
     wchar_t folder[MAX_PATH + 1] = {};
     if (::GetTempPathW(MAX_PATH + 1, folder) == 0)
         return {};
-    wchar_t module[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring name = module;
-    name.erase(0, name.find_last_of(L"\\/") + 1);
-    name.erase(name.find_last_of(L'.') == std::wstring::npos ? name.size() : name.find_last_of(L'.'));
-    const std::wstring path = std::wstring(folder) + name + L" " + std::to_wstring(::GetCurrentProcessId()) + L".dmp";
+    const std::wstring path = std::wstring(folder) + ProgramName() + L" " + std::to_wstring(::GetCurrentProcessId()) + L".dmp";
     CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return {};

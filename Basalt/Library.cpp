@@ -94,11 +94,8 @@ void SaveMessageReports()
 {
     if (!HasLibraryFlag(FlagSaveAllMessages | FlagSaveUndefinedMessages))
         return;
-    std::wstring program = GetModulePath();
-    const std::wstring module = FileNameOf(program);
-    const auto dot = program.rfind(L'.');
-    if (dot != std::wstring::npos && program.find(L'\\', dot) == std::wstring::npos)
-        program.resize(dot);
+    const std::wstring module = FileNameOf(GetModulePath());
+    const std::wstring program = JoinPath(FolderOf(GetModulePath()), ProgramName());
     std::vector<std::wstring> declared = CMessageName::DeclaredNames();
     std::sort(declared.begin(), declared.end());
     declared.erase(std::unique(declared.begin(), declared.end()), declared.end());

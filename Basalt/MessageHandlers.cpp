@@ -44,16 +44,7 @@ void CMessageHandler::ReportException(const CException& exception)
 
 std::wstring CMessageHandler::Caption() const
 {
-    wchar_t path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring name(path, length < MAX_PATH ? length : 0);
-    const auto slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos)
-        name.erase(0, slash + 1);
-    const auto dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos)
-        name.erase(dot);
-    return name;
+    return ProgramName();
 }
 
 UINT CMessageBoxHandler::AdjustStyle(HWND owner, UINT style)
@@ -141,8 +132,7 @@ int CEventLogMessageHandler::ShowMessage(HWND, const std::wstring& text, const s
     if (!m_tried) {
         m_tried = true;
         const std::wstring program = GetModulePath();
-        std::wstring source = FileNameOf(program);
-        source.erase(std::min(source.find_last_of(L'.'), source.size()));
+        const std::wstring source = ProgramName();
         // The source's key is made once; without the right to write under
         // HKEY_LOCAL_MACHINE the texts are still written, only without a
         // message file to show them with.

@@ -32,6 +32,15 @@ std::wstring GetModulePath(HMODULE module)
     }
 }
 
+std::wstring ProgramName()
+{
+    std::wstring name = FileNameOf(GetModulePath());
+    const auto dot = name.rfind(L'.');
+    if (dot != std::wstring::npos)
+        name.resize(dot);
+    return name;
+}
+
 std::wstring FolderOf(const std::wstring& path)
 {
     const auto slash = path.find_last_of(L"\\/");

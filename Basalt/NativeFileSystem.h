@@ -11,6 +11,8 @@ namespace Bas {
 
 // The full path of a module's file (the program's own for null).
 std::wstring GetModulePath(HMODULE module = nullptr);
+// The program's file name without its extension ("Glean").
+std::wstring ProgramName();
 // The folder part of a path, without its trailing separator.
 std::wstring FolderOf(const std::wstring& path);
 // The part after the last separator.

@@ -22,7 +22,8 @@ const CRootName kRoots[] = {
     {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT"},   {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER"},
     {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE"}, {HKEY_USERS, L"HKEY_USERS"},
     {HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"}, {HKEY_PERFORMANCE_DATA, L"HKEY_PERFORMANCE_DATA"},
-    {HKEY_DYN_DATA, L"HKEY_DYN_DATA"},
+    {HKEY_DYN_DATA, L"HKEY_DYN_DATA"}, {HKEY_PERFORMANCE_TEXT, L"HKEY_PERFORMANCE_TEXT"},
+    {HKEY_PERFORMANCE_NLSTEXT, L"HKEY_PERFORMANCE_NLSTEXT"},
 };
 
 } // namespace
@@ -41,6 +42,14 @@ std::wstring CRegistryKey::RootName(HKEY root)
         if (entry.root == root)
             return entry.name;
     return {};
+}
+
+HKEY CRegistryKey::RootKey(const std::wstring& name)
+{
+    for (const auto& entry : kRoots)
+        if (name == entry.name)
+            return entry.root;
+    return nullptr;
 }
 
 bool CRegistryKey::Open(HKEY root, const wchar_t* subkey, EMode mode, EView view)

@@ -51,6 +51,9 @@ public:
     static REGSAM AccessRights(EMode mode, EView view, bool wow64) noexcept;
     // "HKEY_LOCAL_MACHINE" and so on; empty for a handle that is no root.
     static std::wstring RootName(HKEY root);
+    // The root of a name such as "HKEY_LOCAL_MACHINE" (exact case); null
+    // for any other text.
+    static HKEY RootKey(const std::wstring& name);
 
 private:
     template <class Enumerate>

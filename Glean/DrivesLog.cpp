@@ -29,20 +29,15 @@ private:
 
 UINT CWindowsDriveSystem::DriveType(const std::wstring& root) { return ::GetDriveTypeW(root.c_str()); }
 
-bool CWindowsDriveSystem::HasMedium(const std::wstring& root)
+bool CWindowsDriveSystem::QueryVolume(const std::wstring& root, std::wstring& label, DWORD& serial)
 {
-    return ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0) != FALSE;
+    wchar_t name[MAX_PATH + 1] = {};
+    serial = 0;
+    if (!::GetVolumeInformationW(root.c_str(), name, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0))
+        return false;
+    label = name;
+    return true;
 }
-
-std::wstring CWindowsDriveSystem::VolumeLabel(const std::wstring& root)
-{
-    wchar_t label[MAX_PATH + 1] = {};
-    if (!::GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0))
-        return {};
-    return label;
-}
-
-DWORD CWindowsDriveSystem::VolumeSerial(const std::wstring& root) { return Bas::VolumeSerialNumber(root); }
 
 void ListDriveContents(const std::wstring& folder, std::vector<std::wstring>& lines)
 {
@@ -77,15 +72,17 @@ std::vector<std::wstring> CDrivesLog::BuildLines()
         const UINT type = m_system.DriveType(root);
         if (type != DRIVE_REMOVABLE && type != DRIVE_CDROM)
             continue;
-        if (!m_system.HasMedium(root)) {
+        std::wstring label;
+        DWORD serial = 0;
+        if (!m_system.QueryVolume(root, label, serial)) {
             CGleanAppLog::Instance().AddLine(
                 Bas::Format(type == DRIVE_REMOVABLE ? MSG_DRIVE_HASNO_FLOPPY_DISK : MSG_DRIVE_HASNO_COMPACT_DISK, root));
             continue;
         }
         if (type == DRIVE_REMOVABLE) {
             lines.push_back(L"Removable drive " + root);
-            lines.push_back(L"Label = " + m_system.VolumeLabel(root));
-            lines.push_back(L"Serial number = " + std::to_wstring(m_system.VolumeSerial(root)));
+            lines.push_back(L"Label = " + label);
+            lines.push_back(L"Serial number = " + std::to_wstring(serial));
         } else {
             lines.push_back(L"CD-ROM " + root);
         }

@@ -15,19 +15,15 @@ class IDriveSystem {
 public:
     virtual ~IDriveSystem() = default;
     virtual UINT DriveType(const std::wstring& root) = 0;
-    virtual bool HasMedium(const std::wstring& root) = 0;
-    // Empty when the system cannot tell.
-    virtual std::wstring VolumeLabel(const std::wstring& root) = 0;
-    // 0 when the system cannot tell.
-    virtual DWORD VolumeSerial(const std::wstring& root) = 0;
+    // The volume's label and serial number; false when the drive holds no
+    // medium.
+    virtual bool QueryVolume(const std::wstring& root, std::wstring& label, DWORD& serial) = 0;
 };
 
 class CWindowsDriveSystem : public IDriveSystem {
 public:
     UINT DriveType(const std::wstring& root) override;
-    bool HasMedium(const std::wstring& root) override;
-    std::wstring VolumeLabel(const std::wstring& root) override;
-    DWORD VolumeSerial(const std::wstring& root) override;
+    bool QueryVolume(const std::wstring& root, std::wstring& label, DWORD& serial) override;
 };
 
 class CDrivesLog {

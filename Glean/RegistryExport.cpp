@@ -33,23 +33,6 @@ private:
     Bas::CRegistryKey m_key;
 };
 
-struct CRootName {
-    const wchar_t* name;
-    HKEY key;
-};
-
-const CRootName kRoots[] = {
-    {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {L"HKEY_USERS", HKEY_USERS},
-    {L"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
-    {L"HKEY_PERFORMANCE_TEXT", HKEY_PERFORMANCE_TEXT},
-    {L"HKEY_PERFORMANCE_NLSTEXT", HKEY_PERFORMANCE_NLSTEXT},
-    {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    {L"HKEY_DYN_DATA", HKEY_DYN_DATA},
-};
-
 std::wstring Hex(BYTE value, bool upper)
 {
     wchar_t text[4];
@@ -93,11 +76,8 @@ std::unique_ptr<IRegistryKeySource> CWindowsRegistrySource::Open(HKEY root, cons
 
 HKEY CRegistryExporter::RootKey(const std::wstring& name)
 {
-    for (const CRootName& root : kRoots) {
-        if (name == root.name)
-            return root.key;
-    }
-    return HKEY_CURRENT_USER;
+    const HKEY root = Bas::CRegistryKey::RootKey(name);
+    return root != nullptr ? root : HKEY_CURRENT_USER;
 }
 
 std::wstring CRegistryExporter::Escape(const std::wstring& text)

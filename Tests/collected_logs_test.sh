@@ -16,7 +16,6 @@ trap cleanup EXIT
 rm -rf "$work"
 mkdir -p "$work/app" "$work/data/dir/Inner" "$work/data/tree/Sub" "$work/temp/sub"
 cp "$glean" "$module" "$work/app/"
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 d="$work/data/dir"
 printf 'upper' >"$d/A.txt"; printf 'lower' >"$d/a.txt"; printf 'bee\n' >"$d/b.txt"

@@ -21,7 +21,6 @@ expected_ansi=$(printf 'first line\r\nsecond\r\nthird\r\n' | od -An -tx1)
 "$WINE" "$probe" | cat >"$work/pipe.txt"
 [ "$(od -An -tx1 <"$work/pipe.txt")" = "$expected_ansi" ] || { echo "pipe got:"; od -c "$work/pipe.txt"; fail=1; }
 
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 printf '\xff\xfex\x00' >"$work/unicode.txt"
 "$WINE" "$probe" append "$(win "$work/unicode.txt")" || { echo "append: exit code $?"; fail=1; }
 expected_utf16=$( { printf '\xff\xfex\x00'; printf 'first line\r\nsecond\r\nthird\r\n' | iconv -f ascii -t utf-16le; } | od -An -tx1)

@@ -10,7 +10,7 @@ here=$(dirname "$(readlink -f "$0")")
 rm -rf "$work"
 mkdir -p "$work/app"
 cp "$glean" "$module" "$work/app/"
-printf '%s\r\n' '[Common]' 'AppName=Glean0.dll' "AppPath=Z:$(printf %s "$work/app" | tr / '\\')" >"$work/app/Glean.ini"
+printf '%s\r\n' '[Common]' 'AppName=Glean0.dll' "AppPath=$(win "$work/app")" >"$work/app/Glean.ini"
 reg() { "$WINE" reg "$@" >/dev/null 2>&1 || echo "reg $* failed"; }
 fail=0
 cleanup() {
@@ -26,7 +26,7 @@ trap cleanup EXIT
 run() { # version -> main log text in $work/main-$1.log (UTF-8)
   reg add 'HKCU\Software\Wine\AppDefaults\Glean.exe' /v Version /d "$1" /f
   rm -f "$work/out.zip"
-  "$WINE" "$work/app/Glean.exe" "/file:Z:$(printf %s "$work/out.zip" | tr / '\\')" || echo "exit code $?"
+  "$WINE" "$work/app/Glean.exe" "/file:$(win "$work/out.zip")" || echo "exit code $?"
   unzip -p "$work/out.zip" GleanMain.log | iconv -f UTF-16 -t UTF-8 >"$work/main-$1.log"
 }
 

@@ -10,7 +10,6 @@ set -u
 glean=$1 module=$2 work=$3 unitTests=$4
 here=$(dirname "$(readlink -f "$0")")
 . "$here/wine-env.sh"
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 rm -rf "$work"
 mkdir -p "$work/app" "$work/obj/folder" "$work/made-up"
 evts="$work/made-up"

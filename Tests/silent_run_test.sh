@@ -16,7 +16,6 @@ cp "$glean" "$module" "$work/app/"
 for i in $(seq 1 1001); do printf 'file %s\n' "$i" >"$work/data/f$(printf %04d "$i").txt"; done
 printf 'nested\n' >"$work/data/sub/deeper/n.log"
 printf 'single\n' >"$work/one/файл.txt"
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 # UTF-8 with its byte-order mark; without one the file is read as ANSI.
 { printf '\xef\xbb\xbf'; printf '%s\r\n' '[Common]' 'AppName=Pagewise' '[OtherFiles]' \
   "Many/Mask1=$(win "$work/data")\\*.txt" \

@@ -14,3 +14,5 @@ if [ -f "$GLEAN_WINE_ROOT/display" ]; then
 fi
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+# A Linux path as Wine's programs see it (Z: is the Linux root).
+win() { printf 'Z:%s' "$1" | tr '/' '\\'; }

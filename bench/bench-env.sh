@@ -1,6 +1,6 @@
 # Sourced by the benchmark scripts: builds, then starts the benchmarks' own
 # Wine prefix (stopped again on exit). Sets root, build, bench (the data
-# folder) and win (a Linux path as Wine sees it).
+# folder); wine-env.sh adds win (a Linux path as Wine sees it).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
@@ -11,4 +11,3 @@ export GLEAN_WINE_ROOT=$build/bench-wine
 trap '"$root/Tests/wine-stop.sh" "$GLEAN_WINE_ROOT" >/dev/null 2>&1' EXIT
 . "$root/Tests/wine-env.sh"
 mkdir -p "$bench"
-win() { printf 'Z:%s' "$1" | tr '/' '\\'; }

@@ -300,16 +300,17 @@ public:
         auto at = drives.find(root[0]);
         return at == drives.end() ? DRIVE_NO_ROOT_DIR : at->second.type;
     }
-    bool HasMedium(const std::wstring& root) override
+    bool QueryVolume(const std::wstring& root, std::wstring& label, DWORD& serial) override
     {
         ++probes;
         // No system box may come up while a drive is probed.
         UINT mode = ::GetThreadErrorMode();
         EXPECT_TRUE(mode & SEM_FAILCRITICALERRORS);
-        return drives.at(root[0]).medium;
+        const CDrive& drive = drives.at(root[0]);
+        label = drive.label;
+        serial = drive.serial;
+        return drive.medium;
     }
-    std::wstring VolumeLabel(const std::wstring& root) override { return drives.at(root[0]).label; }
-    DWORD VolumeSerial(const std::wstring& root) override { return drives.at(root[0]).serial; }
 };
 
 TEST(DrivesLog, BlocksForDrivesWithAMediumLinesForEmptyOnes)
