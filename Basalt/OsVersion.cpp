@@ -2,13 +2,26 @@
 
 #include "Errors.h"
 
+#include <atomic>
+
 namespace Bas {
+
+namespace {
+
+std::atomic<bool> g_standInForWow64{false};
+
+} // namespace
+
+void StandInForWow64Process() noexcept
+{
+    g_standInForWow64 = true;
+}
 
 bool IsWow64()
 {
+    if (g_standInForWow64)
+        return true;
     static const bool answer = [] {
-        if constexpr (sizeof(void*) == 8)
-            return true;
         using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
         const auto isWow64Process = GetProc<IsWow64ProcessFn>(::GetModuleHandleW(L"kernel32"), "IsWow64Process");
         if (!isWow64Process)

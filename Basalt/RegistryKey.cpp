@@ -4,6 +4,8 @@
 #include "Errors.h"
 #include "OsVersion.h"
 
+#include <algorithm>
+
 namespace Bas {
 
 namespace {
@@ -160,29 +162,33 @@ template <class Enumerate>
 std::vector<std::wstring> CRegistryKey::enumNames(DWORD CInfo::*longest, Enumerate enumerate) const
 {
     std::vector<std::wstring> names;
-    if (!IsOpen())
+    if (!IsOpen()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
         return names;
-    // ERROR_MORE_DATA enlarges the buffer to the key's longest name + 1 and
-    // reads the same index again.
+    }
+    // ERROR_MORE_DATA enlarges the buffer to the key's longest name + 1 (at
+    // least doubling it) and reads the same index again. Any other error
+    // ends the listing with the names read so far: a key deleted meanwhile
+    // (ERROR_KEY_DELETED), or one of the keys that Windows fills on demand
+    // and that refuse a plain enumeration.
+    constexpr std::size_t kLongestName = 32768;
     std::vector<wchar_t> buffer(256);
     for (DWORD index = 0;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
         const LONG code = enumerate(index, buffer.data(), &length);
-        if (code == ERROR_NO_MORE_ITEMS)
-            break;
-        if (code == ERROR_MORE_DATA) {
+        if (code == ERROR_MORE_DATA && buffer.size() < kLongestName) {
             CInfo info;
-            if (!QueryInfo(info) || info.*longest + 1 <= buffer.size())
-                ThrowLastError(static_cast<DWORD>(code));
-            buffer.resize(info.*longest + 1);
+            const std::size_t wanted = QueryInfo(info) ? std::size_t{info.*longest} + 1 : 0;
+            buffer.resize(std::min(kLongestName, std::max(wanted, buffer.size() * 2)));
             continue;
         }
-        if (code != ERROR_SUCCESS)
-            ThrowLastError(static_cast<DWORD>(code));
+        if (code != ERROR_SUCCESS) {
+            ::SetLastError(code == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : static_cast<DWORD>(code));
+            return names;
+        }
         names.emplace_back(buffer.data(), length);
         ++index;
     }
-    return names;
 }
 
 LONG CRegistryKey::ReadBytes(const std::wstring& name, std::vector<BYTE>& data) const

@@ -34,6 +34,9 @@ public:
     void WriteString(const std::wstring& name, const std::wstring& text);
     // The raw data of a value; the Windows code (ERROR_SUCCESS when read).
     LONG ReadBytes(const std::wstring& name, std::vector<BYTE>& data) const;
+    // The names in index order. An error other than "no more items" ends
+    // the listing with the names read so far and is left in GetLastError()
+    // (ERROR_SUCCESS when the listing was complete).
     std::vector<std::wstring> EnumValueNames() const;
     std::vector<std::wstring> EnumSubkeyNames() const;
 

@@ -1,17 +1,43 @@
 #!/usr/bin/env bash
 # Test-run set-up: a new Wine prefix in the build tree, a persistent
-# wineserver for it, and an Xvfb display of the run's own.
+# wineserver for it, and an Xvfb display of the run's own. For the 32-bit
+# build it first makes sure this machine runs 32-bit programs at all; where
+# it does not, it records why, and the tests of that build skip themselves.
 set -euo pipefail
 export GLEAN_WINE_ROOT=$1
 here=$(dirname "$(readlink -f "$0")")
 mkdir -p "$GLEAN_WINE_ROOT"
-rm -f "$GLEAN_WINE_ROOT/display"
-. "$here/wine-env.sh"
+rm -f "$GLEAN_WINE_ROOT/display" "$GLEAN_WINE_ROOT/skip"
+GLEAN_WINE_SETUP=1 . "$here/wine-env.sh"
 
 # Leftovers of an earlier run of this build tree only.
 if [ -d "$WINEPREFIX" ]; then "$WINESERVER" -k 2>/dev/null || true; fi
 if [ -f "$GLEAN_WINE_ROOT/xvfb.pid" ]; then kill "$(cat "$GLEAN_WINE_ROOT/xvfb.pid")" 2>/dev/null || true; fi
 rm -rf "$WINEPREFIX"
+
+skip() {
+  echo "$1" >"$GLEAN_WINE_ROOT/skip"
+  echo "the tests that run programs will be skipped: $1"
+  exit 0
+}
+if [ "${GLEAN_ARCH:-x64}" = x86 ]; then
+  # The smallest 32-bit Linux program: one ELF header, one program header
+  # and exit(0) through int 0x80. A kernel without 32-bit support refuses it.
+  probe="$GLEAN_WINE_ROOT/exit32"
+  /usr/bin/python3 - "$probe" <<'PY'
+import struct, sys
+code = bytes.fromhex('b801000000' '31db' 'cd80')  # mov eax, 1; xor ebx, ebx; int 0x80
+base, start = 0x08048000, 52 + 32
+ident = b'\x7fELF' + bytes([1, 1, 1]) + bytes(9)
+header = ident + struct.pack('<HHIIIIIHHHHHH', 2, 3, 1, base + start, 52, 0, 0, 52, 32, 1, 0, 0, 0)
+program = struct.pack('<IIIIIIII', 1, 0, base, base, start + len(code), start + len(code), 5, 0x1000)
+with open(sys.argv[1], 'wb') as f:
+    f.write(header + program + code)
+PY
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || skip "this kernel cannot run 32-bit programs (a minimal 32-bit ELF program failed to start)"
+  "$WINE" --version >/dev/null 2>&1 || skip "the 32-bit Wine loader $WINE cannot start"
+fi
 
 display=
 for n in $(seq 91 160); do
@@ -30,22 +56,25 @@ export DISPLAY=":$display"
 
 mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
+# The 32-bit loader makes a prefix with both system32 and syswow64, where
+# 32-bit programs run as they do on 64-bit Windows.
 "$WINE" wineboot -i </dev/null >"$GLEAN_WINE_ROOT/wineboot.log" 2>&1
 # Two drives for the drives log: R: removable, labelled BACKUP with the
 # serial number 1a2b3c4d, and S: a CD-ROM, each a folder of the run that a
 # test may fill. Drive types, labels and serial numbers are read when the
-# server starts, so it starts again once they are set.
+# server starts, so it starts again once they are set. Wine's drive manager
+# is 64-bit and reads the 64-bit registry view.
 mkdir -p "$GLEAN_WINE_ROOT/drives/removable" "$GLEAN_WINE_ROOT/drives/cdrom"
 printf 'BACKUP\n' >"$GLEAN_WINE_ROOT/drives/removable/.windows-label"
 printf '1a2b3c4d\n' >"$GLEAN_WINE_ROOT/drives/removable/.windows-serial"
 ln -sfn "$GLEAN_WINE_ROOT/drives/removable" "$WINEPREFIX/dosdevices/r:"
 ln -sfn "$GLEAN_WINE_ROOT/drives/cdrom" "$WINEPREFIX/dosdevices/s:"
-"$WINE" reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f </dev/null >/dev/null 2>&1
-"$WINE" reg add 'HKLM\Software\Wine\Drives' /v s: /d cdrom /f </dev/null >/dev/null 2>&1
+"$WINE" reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f /reg:64 </dev/null >/dev/null 2>&1
+"$WINE" reg add 'HKLM\Software\Wine\Drives' /v s: /d cdrom /f /reg:64 </dev/null >/dev/null 2>&1
 "$WINESERVER" -k 2>/dev/null || true
 "$WINESERVER" -w 2>/dev/null || true
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 # The system's own processes start here, detached from any test's output;
 # started by a test they would hold its pipes open after it ends.
 "$WINE" wineboot </dev/null >>"$GLEAN_WINE_ROOT/wineboot.log" 2>&1
-echo "wine prefix ready: $WINEPREFIX on display $DISPLAY"
+echo "wine prefix ready: $WINEPREFIX ($WINE) on display $DISPLAY"

@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds both architectures and runs every test under
-# the run's own Wine prefix and display.
-set -euo pipefail
+# Sets up the machine, builds both architectures and runs every test of
+# both: the 32-bit build under the 32-bit Wine loader, the 64-bit one under
+# the 64-bit loader, each in a Wine prefix and display of its own. Extra
+# arguments go to both ctest runs (for example -R silent_run).
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh
-ctest --preset x64 --parallel "$(nproc)" "$@"
+scripts/setup.sh || exit 1
+scripts/build.sh || exit 1
+status=0
+for arch in x86 x64; do
+  echo "== tests of the $arch build"
+  ctest --preset "$arch" --parallel "$(nproc)" "$@" || status=1
+  if [ -f "build/$arch/wine/skip" ]; then
+    echo "the $arch tests that run programs were skipped: $(cat "build/$arch/wine/skip")"
+  fi
+done
+exit $status

@@ -92,6 +92,25 @@ TEST_F(RegistryKey, TypesDwordsAndNames)
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// A listing that meets an error keeps what it read and ends without an
+// exception; the export of the key goes on with the next part.
+TEST_F(RegistryKey, ListingEndsAtAnErrorWithTheNamesSoFar)
+{
+    key.WriteString(L"Value", L"v");
+    Bas::CRegistryKey child;
+    ASSERT_TRUE(child.Open(key.Handle(), L"Child", Bas::CRegistryKey::Create));
+    Bas::CRegistryKey listed;
+    ASSERT_TRUE(listed.Open(HKEY_CURRENT_USER, kTestKey));
+    EXPECT_EQ(listed.EnumSubkeyNames(), std::vector<std::wstring>{L"Child"});
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    // Deleted through another handle while this one is open.
+    ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
+    EXPECT_TRUE(listed.EnumSubkeyNames().empty());
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_KEY_DELETED));
+    EXPECT_TRUE(listed.EnumValueNames().empty());
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_KEY_DELETED));
+}
+
 TEST_F(RegistryKey, WriteFailureNamesTheKey)
 {
     Bas::CRegistryKey readOnly;
@@ -118,9 +137,10 @@ TEST(RegistryView, AccessRightsTableAndViews)
     EXPECT_EQ(K::AccessRights(K::Create, K::DefaultView, true), 0x2021Fu);
     EXPECT_EQ(K::AccessRights(K::Create, K::View64, true), 0x2011Fu);
 
-    // The test build is 64-bit and stands for the 32-bit program on 64-bit
-    // Windows: the default view is the 32-bit one.
-    ASSERT_TRUE(Bas::IsWow64());
+    // Wine runs the tests on 64-bit Windows: the 32-bit build is under WOW64
+    // and reads the 32-bit view by default, the 64-bit build its own view.
+    const bool x86 = sizeof(void*) == 4;
+    ASSERT_EQ(Bas::IsWow64(), x86);
     const wchar_t path[] = L"SOFTWARE\\GleanTestsView";
     {
         K view32;
@@ -132,7 +152,7 @@ TEST(RegistryView, AccessRightsTableAndViews)
     }
     K byDefault;
     ASSERT_TRUE(byDefault.Open(HKEY_LOCAL_MACHINE, path));
-    EXPECT_EQ(byDefault.ReadString(L"Which"), L"32");
+    EXPECT_EQ(byDefault.ReadString(L"Which"), x86 ? L"32" : L"64");
     K wide;
     ASSERT_TRUE(wide.Open(HKEY_LOCAL_MACHINE, path, K::Read, K::View64));
     EXPECT_EQ(wide.ReadString(L"Which"), L"64");
