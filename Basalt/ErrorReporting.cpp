@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 
 namespace Bas {
 
@@ -55,16 +56,19 @@ void StopIfConfigured(EInternalError kind)
         ::DebugBreak();
 }
 
+// Shared by the caller and the writer thread: a writer still busy when the
+// caller stops waiting keeps the request (and the file) alive until it ends.
 struct CDumpRequest {
-    HANDLE file;
-    BOOL written;
+    CFileHandle file;
+    std::atomic<bool> written{false};
 };
 
 DWORD WINAPI DumpThread(void* parameter)
 {
-    auto* request = static_cast<CDumpRequest*>(parameter);
-    request->written = ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), request->file,
-                                           MiniDumpNormal, nullptr, nullptr, nullptr);
+    const std::unique_ptr<std::shared_ptr<CDumpRequest>> owner(static_cast<std::shared_ptr<CDumpRequest>*>(parameter));
+    CDumpRequest& request = **owner;
+    request.written = ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), request.file.Get(),
+                                          MiniDumpNormal, nullptr, nullptr, nullptr) != FALSE;
     return 0;
 }
 
@@ -91,8 +95,10 @@ std::wstring InternalErrorText(EInternalError kind, const char* expression, cons
     case EInternalError::PresumptionWithCode: message = &MSG_PRESUMELASTERROR; break;
     }
     const bool withCode = kind == EInternalError::AssertionWithCode || kind == EInternalError::PresumptionWithCode;
-    return Format(*message, {Widen(expression), Widen(function), Widen(file), std::to_wstring(line),
-                             withCode ? HexText(code) : std::wstring(), withCode ? GetLastErrorText(code) : std::wstring()});
+    // The kinds without a code have no %4 and %5.
+    const std::wstring params[] = {Widen(expression), Widen(function), Widen(file), std::to_wstring(line),
+                                   withCode ? HexText(code) : std::wstring(), withCode ? GetLastErrorText(code) : std::wstring()};
+    return Format(*message, params, withCode ? 6 : 4);
 }
 
 CReportingScope::CReportingScope()
@@ -108,25 +114,30 @@ CReportingScope::~CReportingScope() { t_reporting = false; }
 
 bool IsReporting() noexcept { return t_reporting; }
 
-std::wstring WriteMinidump()
+std::wstring WriteMinidump(DWORD timeout)
 {
     wchar_t folder[MAX_PATH + 1] = {};
     if (::GetTempPathW(MAX_PATH + 1, folder) == 0)
         return {};
     const std::wstring path = std::wstring(folder) + ProgramName() + L" " + std::to_wstring(::GetCurrentProcessId()) + L".dmp";
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
+    auto request = std::make_shared<CDumpRequest>();
+    request->file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!request->file)
         return {};
-    CDumpRequest request = {file.Get(), FALSE};
-    CKernelHandle thread(::CreateThread(nullptr, 0, DumpThread, &request, 0, nullptr));
-    if (!thread || ::WaitForSingleObject(thread.Get(), 30000) != WAIT_OBJECT_0 || !request.written) {
-        // A writer still running keeps its handle; the file is left alone.
-        if (thread && ::WaitForSingleObject(thread.Get(), 0) != WAIT_OBJECT_0) {
-            file.Release();
-            thread.Release();
-            return {};
-        }
-        file.Reset();
+    auto* forThread = new std::shared_ptr<CDumpRequest>(request);
+    CKernelHandle thread(::CreateThread(nullptr, 0, DumpThread, forThread, 0, nullptr));
+    if (!thread) {
+        delete forThread;
+        request->file.Reset();
+        ::DeleteFileW(path.c_str());
+        return {};
+    }
+    // A writer that is still busy after the wait keeps its request; the file
+    // is left to it.
+    if (::WaitForSingleObject(thread.Get(), timeout) != WAIT_OBJECT_0)
+        return {};
+    if (!request->written) {
+        request->file.Reset();
         ::DeleteFileW(path.c_str());
         return {};
     }

@@ -43,9 +43,10 @@ public:
 bool IsReporting() noexcept;
 
 // Writes a minidump of the process into the temporary folder, from a
-// thread of its own so that the failing thread's stack is seen as it is.
-// Returns the file's path, or empty when no dump was written.
-std::wstring WriteMinidump();
+// thread of its own so that the failing thread's stack is seen as it is,
+// waiting for it at most `timeout` milliseconds. Returns the file's path, or
+// empty when no dump was written in that time.
+std::wstring WriteMinidump(DWORD timeout = 30000);
 
 // The terminate handler ("Unhandled Internal Error") and a silent
 // invalid-parameter handler; Remove puts the previous ones back.

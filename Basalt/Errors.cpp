@@ -75,17 +75,18 @@ std::atomic<int> g_internalErrorCount{0};
 void CException::Report()
 {
     CReportingScope reporting;
-    CurrentMessageHandler().ReportException(*this);
+    ShowException(*this);
 }
 
-CCheckException::CCheckException(const CMessageName& message, std::wstring p0, std::wstring p1, std::wstring p2)
-    : m_message(&message), m_params{std::move(p0), std::move(p1), std::move(p2)}
+CCheckException::CCheckException(const CMessageName& message, std::size_t count, std::wstring p0, std::wstring p1,
+                                 std::wstring p2)
+    : m_message(&message), m_count(count), m_params{std::move(p0), std::move(p1), std::move(p2)}
 {
 }
 
 std::wstring CCheckException::GetMessageText() const
 {
-    return Format(*m_message, m_params, 3);
+    return Format(*m_message, m_params, m_count);
 }
 
 std::wstring CMemoryException::GetMessageText() const
@@ -258,6 +259,21 @@ std::wstring HexText(unsigned long value)
     wchar_t buffer[16];
     std::swprintf(buffer, 16, L"%lX", value);
     return buffer;
+}
+
+void ThrowCheck(const CMessageName& message)
+{
+    throw new CCheckException(message);
+}
+
+void ThrowCheck(const CMessageName& message, std::wstring p0)
+{
+    throw new CCheckException(message, std::move(p0));
+}
+
+void ThrowCheck(const CMessageName& message, std::wstring p0, std::wstring p1)
+{
+    throw new CCheckException(message, std::move(p0), std::move(p1));
 }
 
 void ThrowCheck(const CMessageName& message, std::wstring p0, std::wstring p1, std::wstring p2)

@@ -28,18 +28,33 @@ protected:
 
 using CExceptionPtr = std::unique_ptr<CException>;
 
-inline CExceptionPtr Own(CException* exception) noexcept { return CExceptionPtr(exception); }
+template <class Exception>
+std::unique_ptr<Exception> Own(Exception* exception) noexcept
+{
+    return std::unique_ptr<Exception>(exception);
+}
 
+// The message is formatted with as many parameters as were given (up to
+// three); the others read as empty.
 class CCheckException : public CException {
 public:
-    explicit CCheckException(const CMessageName& message, std::wstring p0 = {}, std::wstring p1 = {},
-                             std::wstring p2 = {});
+    explicit CCheckException(const CMessageName& message) : CCheckException(message, 0, {}, {}, {}) {}
+    CCheckException(const CMessageName& message, std::wstring p0)
+        : CCheckException(message, 1, std::move(p0), {}, {}) {}
+    CCheckException(const CMessageName& message, std::wstring p0, std::wstring p1)
+        : CCheckException(message, 2, std::move(p0), std::move(p1), {}) {}
+    CCheckException(const CMessageName& message, std::wstring p0, std::wstring p1, std::wstring p2)
+        : CCheckException(message, 3, std::move(p0), std::move(p1), std::move(p2)) {}
     std::wstring GetMessageText() const override;
     const CMessageName& Message() const noexcept { return *m_message; }
     const std::wstring& Parameter(int index) const { return m_params[index]; }
 
 private:
+    CCheckException(const CMessageName& message, std::size_t count, std::wstring p0, std::wstring p1,
+                    std::wstring p2);
+
     const CMessageName* m_message;
+    std::size_t m_count;
     std::wstring m_params[3];
 };
 
@@ -142,8 +157,10 @@ std::wstring GetComErrorText(HRESULT code, IErrorInfo* info = nullptr);
 // Upper-case hexadecimal digits without a prefix.
 std::wstring HexText(unsigned long value);
 
-[[noreturn]] void ThrowCheck(const CMessageName& message, std::wstring p0 = {}, std::wstring p1 = {},
-                             std::wstring p2 = {});
+[[noreturn]] void ThrowCheck(const CMessageName& message);
+[[noreturn]] void ThrowCheck(const CMessageName& message, std::wstring p0);
+[[noreturn]] void ThrowCheck(const CMessageName& message, std::wstring p0, std::wstring p1);
+[[noreturn]] void ThrowCheck(const CMessageName& message, std::wstring p0, std::wstring p1, std::wstring p2);
 [[noreturn]] void ThrowLastError();
 [[noreturn]] void ThrowLastError(DWORD code);
 [[noreturn]] void ThrowFileError(DWORD code, const std::wstring& fileName);

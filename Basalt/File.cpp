@@ -67,6 +67,9 @@ void CFile::Write(const void* buffer, std::size_t size)
         DWORD written = 0;
         if (!::WriteFile(m_handle.Get(), bytes, chunk, &written, nullptr))
             Fail();
+        // A write that succeeds without taking a byte would loop for ever.
+        if (written == 0)
+            ThrowFileError(ERROR_DISK_FULL, m_path);
         bytes += written;
         size -= written;
     }

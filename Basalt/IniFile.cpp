@@ -69,6 +69,8 @@ void CIniFile::load() const
         return;
     CTextFile file;
     file.Open(m_path, CTextFile::ModeRead, CP_ACP);
+    // A header only names the current section; the section comes into being
+    // with its first key, so a header without keys is no section at all.
     CSection* current = nullptr;
     std::wstring currentName;
     std::wstring raw;
@@ -79,17 +81,16 @@ void CIniFile::load() const
         const std::size_t close = line.rfind(L']');
         if (line[0] == L'[' && close != std::wstring::npos) {
             currentName = Trim(line.substr(1, close - 1));
-            auto [it, added] = m_sections.try_emplace(Fold(currentName));
-            if (added)
-                it->second.name = currentName;
-            current = &it->second;
+            current = nullptr;
             continue;
         }
         const std::size_t equals = line.find(L'=');
         if (equals == std::wstring::npos)
             ThrowCheck(ERR_BAD_INI_FILE, m_path, std::to_wstring(index));
         if (current == nullptr) {
-            auto [it, added] = m_sections.try_emplace(std::wstring());
+            auto [it, added] = m_sections.try_emplace(Fold(currentName));
+            if (added)
+                it->second.name = currentName;
             current = &it->second;
         }
         const std::wstring key = Trim(line.substr(0, equals));

@@ -162,6 +162,14 @@ unsigned LibraryFlags() noexcept
     return g_flags.load();
 }
 
+void SetLibraryFlag(unsigned flag, bool on) noexcept
+{
+    if (on)
+        g_flags |= flag;
+    else
+        g_flags &= ~flag;
+}
+
 CLibrary::CLibrary()
 {
     std::lock_guard guard(g_startUpLock);

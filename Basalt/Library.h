@@ -33,6 +33,9 @@ enum ELibraryFlag : unsigned {
 };
 bool HasLibraryFlag(unsigned flag) noexcept;
 unsigned LibraryFlags() noexcept;
+// Turns one flag on or off for the rest of the process, as if its setting
+// had been read so at start-up.
+void SetLibraryFlag(unsigned flag, bool on) noexcept;
 
 // Whether a setting's text reads as true: "1", "true", "yes" or "on" in any
 // letter case, or any other non-zero whole number.

@@ -133,13 +133,14 @@ int CEventLogMessageHandler::ShowMessage(HWND, const std::wstring& text, const s
         m_tried = true;
         const std::wstring program = GetModulePath();
         const std::wstring source = ProgramName();
-        // The source's key is made once; without the right to write under
-        // HKEY_LOCAL_MACHINE the texts are still written, only without a
-        // message file to show them with.
+        // The source's message file is the program itself (its message table
+        // holds event 1), kept current when the program has moved. Without
+        // the right to write under HKEY_LOCAL_MACHINE the texts are still
+        // written, only without a message file to show them with.
         CRegistryKey key;
         if (key.Open(HKEY_LOCAL_MACHINE, SourceKey(source).c_str(), CRegistryKey::Create)) {
             try {
-                if (key.ReadString(L"EventMessageFile").empty())
+                if (_wcsicmp(key.ReadString(L"EventMessageFile").c_str(), program.c_str()) != 0)
                     key.WriteString(L"EventMessageFile", program);
             } catch (CException* raw) {
                 Own(raw);
@@ -317,10 +318,15 @@ int ShowMessage(const std::wstring& text, UINT style)
     return handler.ShowMessage(nullptr, text, handler.Caption(), style);
 }
 
-void ReportException(const CException& exception)
+void ShowException(const CException& exception)
 {
     std::lock_guard guard(g_reportLock);
     CurrentMessageHandler().ReportException(exception);
+}
+
+void ReportException(CException& exception)
+{
+    exception.Report();
 }
 
 bool MessageBoxesSuppressed()

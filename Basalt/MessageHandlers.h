@@ -89,7 +89,12 @@ void SetApplicationMessageHandler(CMessageHandler* handler);
 
 // Routes to the current handler under the global reporting lock.
 int ShowMessage(const std::wstring& text, UINT style);
-void ReportException(const CException& exception);
+void ShowException(const CException& exception);
+// Reports an error that reached the top of a program through the
+// exception's own Report: an internal error is counted and shown
+// system-modal (from the third on with Cancel, which ends the process), and
+// a failure while reporting ends it as a double internal error.
+void ReportException(CException& exception);
 
 // Whether the library's last-resort message boxes are turned off.
 bool MessageBoxesSuppressed();

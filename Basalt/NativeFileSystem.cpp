@@ -163,8 +163,13 @@ void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool 
 
 std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive)
 {
+    // The system matches wildcards in the last component only, and names
+    // what it finds without their folder: a pattern such as "Logs\*.log" is
+    // the pattern "*.log" in the folder's "Logs".
     std::vector<std::wstring> found;
-    collectFiles(folder, pattern, recursive, found);
+    const std::wstring subfolder = FolderOf(pattern);
+    const std::wstring searched = subfolder.empty() ? folder : NormalizePath(JoinPath(folder, subfolder));
+    collectFiles(searched, FileNameOf(pattern), recursive, found);
     return found;
 }
 
@@ -227,10 +232,16 @@ void RemoveFolderTree(const std::wstring& path)
             if (name == L"." || name == L"..")
                 continue;
             const std::wstring child = JoinPath(path, name);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const DWORD attributes = data.dwFileAttributes;
+            // A junction or symbolic link is removed as the link itself; what
+            // it points to lies outside the folder and is never touched.
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                ::RemoveDirectoryW(child.c_str());
+            } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveFolderTree(child);
             } else {
-                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    ::SetFileAttributesW(child.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
                 ::DeleteFileW(child.c_str());
             }
         } while (::FindNextFileW(find.Get(), &data));

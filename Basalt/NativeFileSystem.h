@@ -28,7 +28,8 @@ std::wstring NormalizePath(const std::wstring& path);
 bool IsWellFormedPath(const std::wstring& path);
 // The files (not folders) of a folder that match a wildcard pattern, with
 // those of every subfolder when recursive; sorted by name within a folder,
-// a folder's own files before its subfolders'.
+// a folder's own files before its subfolders'. A pattern with a folder part
+// ("Logs\*.log") searches that folder inside the given one.
 std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive);
 struct CFindEntry {
     std::wstring name;

@@ -1,7 +1,11 @@
 #include "ResourceInfo.h"
 
 #include "Handles.h"
+#include "Library.h"
 #include "Lock.h"
+#include "Message.h"
+#include "MessageHandlers.h"
+#include "NativeFileSystem.h"
 #include "VersionInfo.h"
 
 #include <cwchar>
@@ -34,6 +38,7 @@ struct CPrefix {
     std::wstring folder;
     std::wstring filePrefix;
     std::map<int, std::wstring> paths;
+    std::set<int> reportedMissing;
 };
 
 struct CRegistry {
@@ -156,6 +161,55 @@ bool IsAvailable(const CRegistry& registry, int language)
     return false;
 }
 
+// With "CheckAllResourceModulesExistance": for each prefix, the languages
+// that some other prefix has a module for and it has not, each reported
+// once. Caller holds the lock; the texts are shown after it is released.
+std::vector<std::wstring> MissingModuleReports(CRegistry& registry)
+{
+    std::vector<std::wstring> reports;
+    if (!HasLibraryFlag(FlagCheckAllResourceModulesExistance))
+        return reports;
+    std::set<int> all;
+    for (const auto& prefix : registry.prefixes)
+        for (const auto& [language, path] : prefix.paths)
+            all.insert(language);
+    for (auto& prefix : registry.prefixes) {
+        std::wstring missing;
+        for (int language : all) {
+            if (prefix.paths.count(language) != 0 || !prefix.reportedMissing.insert(language).second)
+                continue;
+            if (!missing.empty())
+                missing += L", ";
+            missing += kLanguages[language].locale;
+        }
+        if (!missing.empty()) {
+            const std::wstring params[] = {JoinPath(prefix.folder, prefix.filePrefix), missing};
+            reports.push_back(FormatText(L"For prefix '%0' resource modules for following languages: %1 are missing.",
+                                         params, 2));
+        }
+    }
+    return reports;
+}
+
+// The language's locale and ANSI code page are installed.
+bool IsSupportedBySystem(int language)
+{
+    const CLanguageInfo& info = kLanguages[language];
+    const LANGID id = MAKELANGID(info.languageId & 0xFFFF, info.languageId >> 16);
+    return ::IsValidLocale(MAKELCID(id, SORT_DEFAULT), LCID_INSTALLED) &&
+           (info.codePage == 0 || ::IsValidCodePage(info.codePage));
+}
+
+void ReportIfUnsupported(int language)
+{
+    if (IsSupportedBySystem(language))
+        return;
+    const std::wstring params[] = {kLanguages[language].locale};
+    ShowMessage(FormatText(L"The selected interface language ( %0 ) is not supported on the operating system.",
+                           params, 1),
+                MB_OK | MB_ICONEXCLAMATION);
+}
+
 } // namespace
 
 const CLanguageInfo* FindLanguage(int language) noexcept
@@ -207,17 +261,23 @@ void AddResourcePrefix(const std::wstring& folder, const std::wstring& filePrefi
         } while (::FindNextFileW(find.Get(), &data));
     }
 
-    std::lock_guard guard(g_lock);
-    CRegistry& registry = Registry();
-    registry.prefixes.push_back(std::move(prefix));
-    if (!registry.languageChosen) {
-        // The default: the user's interface language when there is a module
-        // for it, otherwise English.
-        const int user = LanguageFromLangId(::GetUserDefaultUILanguage());
-        registry.language = user >= 0 && IsAvailable(registry, user) ? user : 0;
+    std::vector<std::wstring> reports;
+    {
+        std::lock_guard guard(g_lock);
+        CRegistry& registry = Registry();
+        registry.prefixes.push_back(std::move(prefix));
+        if (!registry.languageChosen) {
+            // The default: the user's interface language when there is a
+            // module for it, otherwise English.
+            const int user = LanguageFromLangId(::GetUserDefaultUILanguage());
+            registry.language = user >= 0 && IsAvailable(registry, user) ? user : 0;
+        }
+        registry.perLanguage.erase(registry.language);
+        LoadLanguageModules(registry, registry.language);
+        reports = MissingModuleReports(registry);
     }
-    registry.perLanguage.erase(registry.language);
-    LoadLanguageModules(registry, registry.language);
+    for (const auto& report : reports)
+        ShowMessage(report, MB_OK | MB_ICONEXCLAMATION);
 }
 
 std::set<int> AvailableLanguages()
@@ -232,13 +292,16 @@ std::set<int> AvailableLanguages()
 
 bool SetInterfaceLanguage(int language)
 {
-    std::lock_guard guard(g_lock);
-    CRegistry& registry = Registry();
-    if (!IsAvailable(registry, language))
-        return false;
-    LoadLanguageModules(registry, language);
-    registry.language = language;
-    registry.languageChosen = true;
+    {
+        std::lock_guard guard(g_lock);
+        CRegistry& registry = Registry();
+        if (!IsAvailable(registry, language))
+            return false;
+        LoadLanguageModules(registry, language);
+        registry.language = language;
+        registry.languageChosen = true;
+    }
+    ReportIfUnsupported(language);
     return true;
 }
 
@@ -250,9 +313,23 @@ int GetInterfaceLanguage()
     return Registry().language;
 }
 
-void SetThreadLanguage(int language)
+bool SetThreadLanguage(int language)
 {
+    if (language < 0) {
+        t_language = -1;
+        return true;
+    }
+    {
+        std::lock_guard guard(g_lock);
+        CRegistry& registry = Registry();
+        // English is always there, in the programs' own tables.
+        if (language != 0 && !IsAvailable(registry, language))
+            return false;
+        LoadLanguageModules(registry, language);
+    }
     t_language = language;
+    ReportIfUnsupported(language);
+    return true;
 }
 
 bool LoadMessageText(const wchar_t* name, std::wstring& text)

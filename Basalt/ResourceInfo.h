@@ -34,7 +34,8 @@ void RegisterResourceModule(HMODULE module);
 // Finds the language resource modules of a prefix (a folder and a file-name
 // prefix) and records their languages. A candidate whose rest of name is not
 // a number from 0 to 69, or whose version block does not describe it as a
-// "Resource DLL", is skipped.
+// "Resource DLL", is skipped. With "CheckAllResourceModulesExistance" the
+// languages a prefix lacks that another one has are reported.
 void AddResourcePrefix(const std::wstring& folder, const std::wstring& filePrefix);
 
 // Languages for which some prefix has a resource module.
@@ -42,11 +43,14 @@ std::set<int> AvailableLanguages();
 
 // Makes the language the process-wide interface language when some prefix
 // has a module for it, loading those modules; false leaves it unchanged.
+// A language whose locale or code page the system lacks is reported.
 bool SetInterfaceLanguage(int language);
 int GetInterfaceLanguage();
 
-// A per-thread override of the interface language; -1 removes it.
-void SetThreadLanguage(int language);
+// A per-thread override of the interface language, loading its modules;
+// false leaves it unchanged when no prefix has a module for it (English,
+// 0, is always accepted). -1 removes the override.
+bool SetThreadLanguage(int language);
 
 // Looks the name up: the modules of the current language (last added
 // first), then the global list. False when no module has a text.

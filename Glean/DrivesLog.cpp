@@ -1,5 +1,6 @@
 #include "DrivesLog.h"
 
+#include "Errors.h"
 #include "File.h"
 #include "GleanAppLog.h"
 #include "Message.h"
@@ -39,26 +40,50 @@ bool CWindowsDriveSystem::QueryVolume(const std::wstring& root, std::wstring& la
     return true;
 }
 
-void ListDriveContents(const std::wstring& folder, std::vector<std::wstring>& lines)
+std::vector<Bas::CFindEntry> CWindowsDriveSystem::ListFolder(const std::wstring& folder)
 {
     if (!Bas::FolderExists(folder))
-        return;
+        return {};
     auto entries = Bas::ListFolderEntries(folder, L"*", Bas::FindFileEntries | Bas::FindFolderEntries);
     Bas::SortByNameNoCase(entries);
+    return entries;
+}
+
+DWORD CWindowsDriveSystem::FileSize(const std::wstring& path, std::uint64_t& size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return ::GetLastError();
+    size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return 0;
+}
+
+void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::vector<std::wstring>& lines)
+{
+    std::vector<Bas::CFindEntry> entries;
+    try {
+        entries = system.ListFolder(folder);
+    } catch (Bas::CFileException* raw) {
+        // Such as "System Volume Information" on an NTFS stick: one line, and
+        // the rest of the medium is still listed.
+        auto error = Bas::Own(raw);
+        lines.push_back(folder + L"\tError " + std::to_wstring(error->Code()));
+        return;
+    }
     for (const Bas::CFindEntry& entry : entries) {
         const std::wstring path = Bas::JoinPath(folder, entry.name);
         if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ListDriveContents(path, lines);
+            ListDriveContents(system, path, lines);
             continue;
         }
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        std::uint64_t bytes = 0;
         std::wstring size;
-        if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-            size = L"Error " + std::to_wstring(::GetLastError());
-        else if (data.nFileSizeHigh != 0)
+        if (const DWORD code = system.FileSize(path, bytes))
+            size = L"Error " + std::to_wstring(code);
+        else if (bytes > 0xFFFFFFFFu)
             size = L"Size of file > 4 Gb";
         else
-            size = std::to_wstring(data.nFileSizeLow);
+            size = std::to_wstring(bytes);
         lines.push_back(path + L"\t" + size);
     }
 }
@@ -86,7 +111,7 @@ std::vector<std::wstring> CDrivesLog::BuildLines()
         } else {
             lines.push_back(L"CD-ROM " + root);
         }
-        ListDriveContents(root, lines);
+        ListDriveContents(m_system, root, lines);
         lines.emplace_back(L" ");
     }
     return lines;

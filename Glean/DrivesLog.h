@@ -2,8 +2,10 @@
 // drives without a medium become application-log lines.
 #pragma once
 
+#include "NativeFileSystem.h"
 #include "WinApi.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,12 +20,20 @@ public:
     // The volume's label and serial number; false when the drive holds no
     // medium.
     virtual bool QueryVolume(const std::wstring& root, std::wstring& label, DWORD& serial) = 0;
+    // A folder's files and folders, hidden and system ones included, in the
+    // system's order (by full path, ignoring case); none when it is no
+    // folder. A folder that cannot be listed raises CFileException.
+    virtual std::vector<Bas::CFindEntry> ListFolder(const std::wstring& folder) = 0;
+    // A file's size; the Windows error code, 0 when the size was read.
+    virtual DWORD FileSize(const std::wstring& path, std::uint64_t& size) = 0;
 };
 
 class CWindowsDriveSystem : public IDriveSystem {
 public:
     UINT DriveType(const std::wstring& root) override;
     bool QueryVolume(const std::wstring& root, std::wstring& label, DWORD& serial) override;
+    std::vector<Bas::CFindEntry> ListFolder(const std::wstring& folder) override;
+    DWORD FileSize(const std::wstring& path, std::uint64_t& size) override;
 };
 
 class CDrivesLog {
@@ -43,7 +53,8 @@ private:
 };
 
 // Appends "path\tsize" for every file below a folder, hidden and system ones
-// included, subfolders at their place in the order.
-void ListDriveContents(const std::wstring& folder, std::vector<std::wstring>& lines);
+// included, subfolders at their place in the order. A folder that cannot be
+// listed gets the line "path\tError <code>", and the listing goes on.
+void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::vector<std::wstring>& lines);
 
 } // namespace Glean

@@ -5,6 +5,7 @@
 #include "GleanAppLog.h"
 #include "Message.h"
 #include "NativeFileSystem.h"
+#include "RegistryKey.h"
 #include "TempFile.h"
 #include "generated/GleanMessages.h"
 
@@ -38,8 +39,15 @@ std::vector<BYTE> Fields(std::initializer_list<std::uint32_t> values)
 
 } // namespace
 
-CEventLogCache::CEventLogCache(const std::wstring& logName) : m_log(::OpenEventLogW(nullptr, logName.c_str()))
+CEventLogCache::CEventLogCache(const std::wstring& logName)
 {
+    // OpenEventLogW opens the Application log for a name it does not know,
+    // which would be saved under the wrong name: a log exists only where
+    // its service key does.
+    Bas::CRegistryKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, (L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + logName).c_str()))
+        Bas::ThrowLastError();
+    m_log.Reset(::OpenEventLogW(nullptr, logName.c_str()));
     if (!m_log)
         Bas::ThrowLastError();
 }

@@ -368,7 +368,7 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
 {
     const std::wstring written = hasBase ? base : Bas::FolderOf(value);
     const std::wstring pattern = hasBase ? value : Bas::FileNameOf(value);
-    std::wstring folder = ExpandPath(written);
+    std::wstring folder = Bas::NormalizePath(ExpandPath(written));
     if (folder.empty() || folder.back() != L'\\')
         folder += L'\\';
     if (!Bas::FolderExists(folder)) {
@@ -380,15 +380,21 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
         Log(Bas::Format(MSG_FILES_BY_MASK_NOT_FOUND, Bas::JoinPath(written, pattern)));
         return;
     }
+    // The sub-folder is the file's folder relative to the searched folder,
+    // the folder part of the pattern included. A pattern that leads out of
+    // the folder ("..\\x\\*.log") gives none, so that no archive name climbs.
+    const std::wstring searched = folder.substr(0, folder.size() - 1);
     for (const auto& path : found) {
-        std::wstring sub = Bas::FolderOf(path).substr(std::min(folder.size() - 1, Bas::FolderOf(path).size()));
-        for (wchar_t& c : sub)
-            if (c == L'\\')
-                c = L'/';
-        while (!sub.empty() && sub[0] == L'/')
-            sub.erase(0, 1);
-        if (!sub.empty())
-            sub += L'/';
+        const std::wstring parent = Bas::FolderOf(path);
+        std::wstring sub;
+        if (parent.size() > searched.size() && parent[searched.size()] == L'\\' &&
+            ::CompareStringOrdinal(parent.c_str(), static_cast<int>(searched.size()), searched.c_str(),
+                                   static_cast<int>(searched.size()), TRUE) == CSTR_EQUAL) {
+            sub = parent.substr(searched.size() + 1) + L'/';
+            for (wchar_t& c : sub)
+                if (c == L'\\')
+                    c = L'/';
+        }
         m_otherFiles.push_back({path, keyName, sub});
     }
 }

@@ -151,29 +151,48 @@ void CLogCollector::PackArchive()
     if (!m_environmentLogFile.empty())
         AddStreamEntry(zip, m_environmentLogFile, L"GleanEnvVars.log", L"Environment variables");
 
+    // The entries after the collected files are kept free while those are
+    // added: when collected files would fill the archive's 65535 entries,
+    // the ones left out get their application-log lines, and the registry
+    // exports, installer logs, event logs and the application log still go in.
+    std::vector<std::wstring> msiNames;
+    for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i)
+        msiNames.push_back(L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]));
+    std::vector<std::wstring> eventLogNames;
+    for (const std::wstring& path : m_eventLogFiles)
+        eventLogNames.push_back(L"EventLog/" + Bas::FileNameOf(path));
+    std::vector<std::wstring> following = {L"GleanAppLog.log"};
+    for (const CRegistryExportFile& file : m_registryExports)
+        following.push_back(file.archiveName);
+    following.insert(following.end(), msiNames.begin(), msiNames.end());
+    following.insert(following.end(), eventLogNames.begin(), eventLogNames.end());
+    zip.ReserveEntries(Granite::CZipCompressor::EntriesFor(following));
+
     const auto& others = settings.OtherFiles();
     for (std::size_t i = 0; i < others.size(); ++i) {
         addFileLogged(zip, others[i].path, OtherFileName(others[i].keyName, others[i].subFolder, i, others[i].path));
         Mica::PumpMessages();
     }
+    zip.ReserveEntries(1);
     for (const CRegistryExportFile& file : m_registryExports) {
         AddStreamEntry(zip, file.path, file.archiveName, file.path);
         Mica::PumpMessages();
     }
-    if (!m_msiLogFiles.empty()) {
+    if (!msiNames.empty()) {
         zip.AddDirectory(L"MSI/", L"");
-        for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i) {
-            addFileLogged(zip, m_msiLogFiles[i], L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]));
+        for (std::size_t i = 0; i < msiNames.size(); ++i) {
+            addFileLogged(zip, m_msiLogFiles[i], msiNames[i]);
             Mica::PumpMessages();
         }
     }
-    if (!m_eventLogFiles.empty()) {
+    if (!eventLogNames.empty()) {
         zip.AddDirectory(L"EventLog/", L"");
-        for (const std::wstring& path : m_eventLogFiles) {
-            addFileLogged(zip, path, L"EventLog/" + Bas::FileNameOf(path));
+        for (std::size_t i = 0; i < eventLogNames.size(); ++i) {
+            addFileLogged(zip, m_eventLogFiles[i], eventLogNames[i]);
             Mica::PumpMessages();
         }
     }
+    zip.ReserveEntries(0);
     Mica::PumpMessages();
 
     // The application log goes last, so that it records the packing too.

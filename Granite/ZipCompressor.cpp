@@ -95,6 +95,18 @@ std::wstring CZipCompressor::NormalizeName(const std::wstring& name)
     return result;
 }
 
+std::size_t CZipCompressor::EntriesFor(const std::vector<std::wstring>& names)
+{
+    std::unordered_set<std::wstring> folders;
+    for (const std::wstring& name : names) {
+        const std::wstring stored = NormalizeName(name);
+        for (std::size_t slash = stored.find(L'/'); slash != std::wstring::npos && slash + 1 < stored.size();
+             slash = stored.find(L'/', slash + 1))
+            folders.insert(stored.substr(0, slash + 1));
+    }
+    return names.size() + folders.size();
+}
+
 void CZipCompressor::ToDosTime(const FILETIME& time, std::uint16_t& dosDate, std::uint16_t& dosTime)
 {
     WORD date = 0;
@@ -134,7 +146,7 @@ std::size_t CZipCompressor::missingDirectories(const std::wstring& name) const
 void CZipCompressor::checkLimits(const std::wstring& name, const std::wstring& comment, std::size_t newEntries,
                                  const std::wstring& forEntry) const
 {
-    if (m_entries.size() + newEntries > kMaxEntries)
+    if (m_entries.size() + newEntries + m_reserved > kMaxEntries)
         Bas::ThrowCheck(ERR_ZIP_TOO_MANY_ENTRIES, forEntry);
     if (ToUtf8(name).size() > kMaxFieldLength || ToUtf8(comment).size() > kMaxFieldLength)
         Bas::ThrowCheck(ERR_ZIP_NAME_TOO_LONG, forEntry);
@@ -276,6 +288,11 @@ void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input)
     in.SetCommittedSize(kChunkSize);
     out.SetCommittedSize(kChunkSize);
 
+    // The format's sizes are 32-bit and there is no zip64: an input of 4 GiB
+    // or more is refused, before any work when its length tells, and at the
+    // latest once the bytes read pass the limit (a file that grows).
+    if (input.GetLength() > kMaxEntrySize)
+        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entry.name);
     input.Seek(0);
     std::size_t read = input.Read(in.Data(), kChunkSize);
     in.SetSize(read);
@@ -287,6 +304,8 @@ void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input)
     for (;;) {
         const bool last = input.IsEndOfFile();
         uncompressed += read;
+        if (uncompressed > kMaxEntrySize)
+            Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entry.name);
         const unsigned char* consumedFrom = in.Data();
         for (;;) {
             out.SetCommittedSize(out.Capacity());
@@ -319,6 +338,20 @@ void CZipCompressor::Close()
 {
     if (!m_open)
         return;
+    // Closed from here on whatever happens, so that the destructor never
+    // writes a second central directory after a failed one.
+    m_open = false;
+    try {
+        writeCentralDirectory();
+    } catch (Bas::CException*) {
+        CFile::Close();
+        throw;
+    }
+    CFile::Close();
+}
+
+void CZipCompressor::writeCentralDirectory()
+{
     const std::uint32_t start = position();
     for (const auto& entry : m_entries) {
         const std::string name = ToUtf8(entry.name);
@@ -347,8 +380,6 @@ void CZipCompressor::Close()
     record.U32(start);
     record.U16(0);
     Write(record.Bytes().data(), record.Bytes().size());
-    m_open = false;
-    CFile::Close();
 }
 
 } // namespace Granite

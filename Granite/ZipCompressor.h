@@ -32,6 +32,7 @@ public:
     static constexpr std::uint64_t kMaxPosition = 0x7FFFFFFF;
     static constexpr std::size_t kMaxEntries = 0xFFFF;
     static constexpr std::size_t kMaxFieldLength = 0xFFFF;
+    static constexpr std::uint64_t kMaxEntrySize = 0xFFFFFFFF;
 
     CZipCompressor() = default;
     ~CZipCompressor() override;
@@ -48,12 +49,22 @@ public:
                    std::uint16_t dosTime, std::uint32_t attributes);
     void AddDirectory(const std::wstring& name, const std::wstring& comment);
     // Writes the central directory and the end record and closes the file.
+    // The writer is closed afterwards also when that fails.
     void Close();
+
+    // Keeps entries free for what must follow: later additions fail with
+    // ERR_ZIP_TOO_MANY_ENTRIES rather than take the last `count` entries.
+    // 0 gives them back.
+    void ReserveEntries(std::size_t count) noexcept { m_reserved = count; }
+    std::size_t EntryCount() const noexcept { return m_entries.size(); }
 
     const std::vector<CZipEntry>& Entries() const noexcept { return m_entries; }
 
     // "\" becomes "/", and a leading "./" is dropped.
     static std::wstring NormalizeName(const std::wstring& name);
+    // The entries that adding these names can take at most: each name, and
+    // each folder named in them once.
+    static std::size_t EntriesFor(const std::vector<std::wstring>& names);
     // The DOS date and time of a FILETIME; both 0 when it cannot be converted.
     static void ToDosTime(const FILETIME& time, std::uint16_t& dosDate, std::uint16_t& dosTime);
 
@@ -70,7 +81,10 @@ private:
     void compressStream(CZipEntry& entry, Bas::CFile& input);
     void cutBack(std::uint64_t offset);
 
+    void writeCentralDirectory();
+
     bool m_open = false;
+    std::size_t m_reserved = 0;
     std::vector<CZipEntry> m_entries;
     std::unordered_set<std::wstring> m_directories;
 };

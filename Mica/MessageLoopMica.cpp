@@ -27,6 +27,10 @@ void PumpMessages()
 {
     MSG message;
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        // The quit request is put back with its exit code, so that the loop
+        // the work was started from sees it too and the program ends.
+        if (message.message == WM_QUIT)
+            ::PostQuitMessage(static_cast<int>(message.wParam));
         if (g_filter != nullptr) {
             if (message.message == WM_QUIT || !g_filter(message, g_filterContext))
                 Bas::ThrowUser();

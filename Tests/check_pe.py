@@ -6,6 +6,7 @@ to the message list, the manifest, the icon and the version block.
 
     check_pe.py EXE x86|x64 gui|console MESSAGE_LIST
 """
+import struct
 import sys
 
 import pefile
@@ -65,6 +66,25 @@ def string_table(pe):
     return strings
 
 
+def message_table(pe):
+    """The texts of the RT_MESSAGETABLE resource, by message id."""
+    texts = {}
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id != pefile.RESOURCE_TYPE['RT_MESSAGETABLE']:
+            continue
+        for table in entry.directory.entries:
+            for language in table.directory.entries:
+                data = pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+                for block in range(int.from_bytes(data[0:4], 'little')):
+                    low, high, at = struct.unpack_from('<III', data, 4 + 12 * block)
+                    for message in range(low, high + 1):
+                        length, flags = struct.unpack_from('<HH', data, at)
+                        raw = data[at + 4:at + length]
+                        texts[message] = raw.decode('utf-16-le' if flags & 1 else 'mbcs').rstrip('\0')
+                        at += length
+    return texts
+
+
 def resource_types(pe):
     return {entry.id for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries if entry.id is not None}
 
@@ -97,6 +117,11 @@ def main():
     for i, (name, text) in enumerate(read_messages(messages)):
         if strings.get(4096 + i) != text:
             errors.append(f'string {4096 + i} ({name}) is {strings.get(4096 + i)!r}, expected {text!r}')
+
+    # The event-log handler writes event 1 with the text as second string.
+    events = message_table(pe)
+    if events.get(1, '').strip() != '%2':
+        errors.append(f'message table event 1 is {events.get(1)!r}, expected the text insert %2')
 
     types = resource_types(pe)
     for kind in ('RT_MANIFEST', 'RT_GROUP_ICON', 'RT_VERSION') if subsystem == 'gui' else ('RT_VERSION',):

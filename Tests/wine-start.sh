@@ -39,17 +39,23 @@ PY
   "$WINE" --version >/dev/null 2>&1 || skip "the 32-bit Wine loader $WINE cannot start"
 fi
 
+# Test runs of both builds start at the same time: one picks its display
+# number at a time.
+exec 9>/tmp/.glean-display.lock
+flock 9
 display=
 for n in $(seq 91 160); do
   if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
 done
 [ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$GLEAN_WINE_ROOT/xvfb.log" 2>&1 &
+setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$GLEAN_WINE_ROOT/xvfb.log" 2>&1 9>&- &
 echo $! >"$GLEAN_WINE_ROOT/xvfb.pid"
 for _ in $(seq 100); do
   [ -e "/tmp/.X11-unix/X$display" ] && break
   sleep 0.1
 done
+flock -u 9
+exec 9>&-
 [ -e "/tmp/.X11-unix/X$display" ] || { echo "Xvfb did not start" >&2; cat "$GLEAN_WINE_ROOT/xvfb.log" >&2; exit 1; }
 echo ":$display" >"$GLEAN_WINE_ROOT/display"
 export DISPLAY=":$display"

@@ -17,3 +17,19 @@ function(add_message_table target stem)
     COMMENT "Generating message table ${stem}")
   add_custom_target(${target} DEPENDS ${out}/${stem}.rc ${out}/${stem}.inc ${out}/${stem}.h)
 endfunction()
+
+# The event-log message table (Basalt/EventMessages.mc) for a program's
+# resource script, which includes "generated/EventMessages.rc".
+function(add_event_message_table target)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
+  string(REPLACE "windres" "windmc" windmc ${CMAKE_RC_COMPILER})
+  file(MAKE_DIRECTORY ${out}/mc)
+  file(WRITE ${out}/EventMessages.rc "LANGUAGE 0x9, 0x1\n1 MESSAGETABLE \"generated/EventMessages.bin\"\n")
+  add_custom_command(
+    OUTPUT ${out}/EventMessages.bin
+    COMMAND ${windmc} -U ${CMAKE_SOURCE_DIR}/Basalt/EventMessages.mc -h ${out}/mc -r ${out}/mc
+    COMMAND ${CMAKE_COMMAND} -E copy ${out}/mc/MSG00409.bin ${out}/EventMessages.bin
+    DEPENDS ${CMAKE_SOURCE_DIR}/Basalt/EventMessages.mc
+    COMMENT "Generating the event message table")
+  add_custom_target(${target} DEPENDS ${out}/EventMessages.bin)
+endfunction()

@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds both architectures and runs every test of
 # both: the 32-bit build under the 32-bit Wine loader, the 64-bit one under
-# the 64-bit loader, each in a Wine prefix and display of its own. Extra
-# arguments go to both ctest runs (for example -R silent_run).
+# the 64-bit loader, each in a Wine prefix and display of its own, the two
+# runs side by side. Extra arguments go to both ctest runs (for example
+# -R silent_run).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 scripts/build.sh || exit 1
+for arch in x86 x64; do
+  ctest --preset "$arch" --parallel "$(nproc)" "$@" >"build/$arch/ctest.log" 2>&1 &
+  eval "pid_$arch=$!"
+done
 status=0
 for arch in x86 x64; do
+  pid="pid_$arch"
+  wait "${!pid}" || status=1
   echo "== tests of the $arch build"
-  ctest --preset "$arch" --parallel "$(nproc)" "$@" || status=1
+  cat "build/$arch/ctest.log"
   if [ -f "build/$arch/wine/skip" ]; then
     echo "the $arch tests that run programs were skipped: $(cat "build/$arch/wine/skip")"
   fi

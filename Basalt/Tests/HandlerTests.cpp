@@ -1,11 +1,16 @@
+#include "BasaltMessages.h"
 #include "ErrorReporting.h"
 #include "Errors.h"
+#include "Handles.h"
 #include "Library.h"
 #include "RegistryKey.h"
 #include "Message.h"
 #include "MessageHandlers.h"
 
 #include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -70,7 +75,68 @@ TEST(MessageHandlers, ChoiceByNameAndEventLogHandler)
     wchar_t module[MAX_PATH];
     ::GetModuleFileNameW(nullptr, module, MAX_PATH);
     EXPECT_EQ(Bas::ReadRegistryString(HKEY_LOCAL_MACHINE, key, L"EventMessageFile"), module);
+    // A program that has moved registers its new place.
+    {
+        Bas::CRegistryKey source;
+        ASSERT_TRUE(source.Open(HKEY_LOCAL_MACHINE, key.c_str(), Bas::CRegistryKey::Create));
+        source.WriteString(L"EventMessageFile", L"C:\\old place\\BasaltTests.exe");
+    }
+    Bas::CEventLogMessageHandler moved;
+    moved.ShowMessage(nullptr, L"text", L"caption", MB_OK);
+    EXPECT_EQ(Bas::ReadRegistryString(HKEY_LOCAL_MACHINE, key, L"EventMessageFile"), module);
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+// Every text shown through a thread's own handler, with its style.
+class CRecordingHandler : public Bas::CMessageHandler {
+public:
+    CRecordingHandler() { Bas::SetThreadMessageHandler(this); }
+    ~CRecordingHandler() override { Bas::SetThreadMessageHandler(nullptr); }
+    int ShowMessage(HWND, const std::wstring& text, const std::wstring&, UINT style) override
+    {
+        shown.emplace_back(text, style);
+        return IDOK;
+    }
+    std::vector<std::pair<std::wstring, UINT>> shown;
+};
+
+// An internal error that reaches the top of a program is reported as one:
+// counted, system-modal with the hand icon, from the third on with Cancel.
+TEST(InternalErrors, ReportedAtTheTopAsInternalErrors)
+{
+    CRecordingHandler handler;
+    for (int i = 0; i < 3; ++i) {
+        Bas::CInternalError error(Bas::EInternalError::Assertion, L"x.cpp", 10 + i);
+        Bas::ReportException(error);
+    }
+    ASSERT_EQ(handler.shown.size(), 3u);
+    for (const auto& [text, style] : handler.shown)
+        EXPECT_EQ(style & (MB_ICONHAND | MB_SYSTEMMODAL), static_cast<UINT>(MB_ICONHAND | MB_SYSTEMMODAL)) << text;
+    EXPECT_EQ(handler.shown[2].second & MB_TYPEMASK, static_cast<UINT>(MB_OKCANCEL));
+    // Any other error keeps its plain report.
+    Bas::CLastErrorException denied(ERROR_ACCESS_DENIED);
+    Bas::ReportException(denied);
+    ASSERT_EQ(handler.shown.size(), 4u);
+    EXPECT_EQ(handler.shown[3], (std::pair{Bas::GetLastErrorText(5), static_cast<UINT>(MB_OK)}));
+}
+
+// With "CheckMessagesParamsCount" on, the texts of the library's own errors
+// raise no false reports: check exceptions give the parameters they hold,
+// internal errors without a code four.
+TEST(ParameterCount, NoFalseReportsForTheLibrarysOwnTexts)
+{
+    CRecordingHandler handler;
+    Bas::SetLibraryFlag(Bas::FlagCheckMessagesParamsCount, true);
+    Bas::CCheckException(Bas::ERR_FILE_NOT_FOUND, L"x").GetMessageText();
+    Bas::CCheckException(Bas::ERR_FILE_GENERIC, L"x", L"why").GetMessageText();
+    Bas::CCheckException(Bas::ERR_CANT_LOAD_RESOURCE).GetMessageText();
+    Bas::InternalErrorText(Bas::EInternalError::Presumption, "a", "f", "x.cpp", 1, 0);
+    Bas::InternalErrorText(Bas::EInternalError::PresumptionWithCode, "a", "f", "x.cpp", 1, 5);
+    const std::size_t falseReports = handler.shown.size();
+    Bas::Format(Bas::ERR_FILE_NOT_FOUND, std::initializer_list<std::wstring>{});
+    Bas::SetLibraryFlag(Bas::FlagCheckMessagesParamsCount, false);
+    EXPECT_EQ(falseReports, 0u);
+    EXPECT_EQ(handler.shown.size(), 1u) << "a real mismatch is still reported";
 }
 
 TEST(InternalErrors, TextsOfTheFourKinds)
@@ -109,6 +175,19 @@ TEST(InternalErrors, MinidumpIsWritten)
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     ASSERT_TRUE(::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
     EXPECT_GT(data.nFileSizeLow, 32u);
+    ::DeleteFileW(path.c_str());
+
+    // A writer that outlives the wait keeps what it writes into and closes
+    // its file when it is done.
+    EXPECT_TRUE(Bas::WriteMinidump(0).empty());
+    bool closed = false;
+    for (int i = 0; i < 300 && !closed; ++i) {
+        Bas::CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        closed = file.IsValid();
+        if (!closed)
+            ::Sleep(100);
+    }
+    EXPECT_TRUE(closed) << "the dump file is still open";
     ::DeleteFileW(path.c_str());
 }
 

@@ -32,7 +32,10 @@ TEST(IniFile, Grammar)
                                 "k=1\r\n"
                                 "[common]\r\n"
                                 "APPNAME=second\r\n"
-                                "/x=slash\r\n");
+                                "/x=slash\r\n"
+                                "[Headers only]\r\n"
+                                "[Empty]\r\n"
+                                "; a comment is no key\r\n");
     Bas::CIniFile ini(folder / L"a.ini");
     EXPECT_EQ(ini.GetValue(L"", L"top"), L"level");
     EXPECT_EQ(ini.GetValue(L"COMMON", L"appname"), L"second");
@@ -43,6 +46,9 @@ TEST(IniFile, Grammar)
     EXPECT_EQ(ini.GetValue(L"Nowhere", L"k", L"default"), L"default");
     EXPECT_TRUE(ini.HasKey(L"other", L"K"));
     EXPECT_FALSE(ini.HasKey(L"Nowhere", L"k"));
+    // A section exists from its first key on; headers alone make none.
+    EXPECT_FALSE(ini.HasSection(L"Empty"));
+    EXPECT_FALSE(ini.HasSection(L"Headers only"));
     EXPECT_EQ(Sorted(ini.SectionNames()), (Names{L"", L"Common", L"Other"}));
     EXPECT_EQ(Sorted(ini.KeyNames(L"common")), (Names{L"/x", L"APPNAME", L"Empty", L"key;x"}));
     EXPECT_TRUE(ini.KeyNames(L"Nowhere").empty());

@@ -1,5 +1,7 @@
 #include "BasaltMessages.h"
+#include "Library.h"
 #include "Message.h"
+#include "MessageHandlers.h"
 #include "MessageTable.h"
 #include "NativeFileSystem.h"
 #include "ResourceInfo.h"
@@ -157,6 +159,48 @@ TEST_F(MessageResolution, ThreadLanguageOverridesTheProcessLanguage)
     }).join();
     EXPECT_EQ(other, L"x was not found.");
     EXPECT_EQ(Bas::Format(Bas::ERR_FILE_NOT_FOUND, L"x"), L"x niet gevonden.");
+}
+
+// A thread may choose a language that no thread has used yet.
+TEST_F(MessageResolution, ThreadLanguageLoadsItsModules)
+{
+    AddTestModules();
+    std::wstring dutch;
+    bool refused = true;
+    std::thread([&] {
+        refused = Bas::SetThreadLanguage(8);
+        ASSERT_TRUE(Bas::SetThreadLanguage(7));
+        dutch = Bas::Format(Bas::ERR_FILE_NOT_FOUND, L"x");
+    }).join();
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(dutch, L"x niet gevonden.");
+    EXPECT_EQ(Bas::GetInterfaceLanguage(), 0);
+}
+
+// With "CheckAllResourceModulesExistance" a prefix that lacks a language
+// another one has is reported once.
+TEST_F(MessageResolution, MissingModulesOfAPrefixAreReported)
+{
+    struct CRecording : Bas::CMessageHandler {
+        int ShowMessage(HWND, const std::wstring& text, const std::wstring&, UINT) override
+        {
+            shown.push_back(text);
+            return IDOK;
+        }
+        std::vector<std::wstring> shown;
+    } handler;
+    Bas::SetThreadMessageHandler(&handler);
+    Bas::SetLibraryFlag(Bas::FlagCheckAllResourceModulesExistance, true);
+    const std::wstring folder = Bas::FolderOf(Bas::GetModulePath());
+    AddTestModules();
+    Bas::AddResourcePrefix(folder, L"NoModulesHere");
+    Bas::AddResourcePrefix(folder, L"NorHere");
+    Bas::SetLibraryFlag(Bas::FlagCheckAllResourceModulesExistance, false);
+    Bas::SetThreadMessageHandler(nullptr);
+    EXPECT_EQ(handler.shown,
+              (std::vector<std::wstring>{
+                  L"For prefix '" + folder + L"\\NoModulesHere' resource modules for following languages: nl-NL are missing.",
+                  L"For prefix '" + folder + L"\\NorHere' resource modules for following languages: nl-NL are missing."}));
 }
 
 TEST_F(MessageResolution, StringsLongerThanTheFirstBufferLoadWhole)

@@ -293,7 +293,27 @@ public:
         DWORD serial;
     };
     std::map<wchar_t, CDrive> drives;
+    // Folder contents by path; a folder with an error code cannot be listed.
+    std::map<std::wstring, std::vector<Bas::CFindEntry>> folders;
+    std::map<std::wstring, DWORD> listingErrors;
+    std::map<std::wstring, std::uint64_t> sizes;
     int probes = 0;
+
+    std::vector<Bas::CFindEntry> ListFolder(const std::wstring& folder) override
+    {
+        if (const auto error = listingErrors.find(folder); error != listingErrors.end())
+            Bas::ThrowFileError(error->second, folder);
+        const auto found = folders.find(folder);
+        return found == folders.end() ? std::vector<Bas::CFindEntry>{} : found->second;
+    }
+    DWORD FileSize(const std::wstring& path, std::uint64_t& size) override
+    {
+        const auto found = sizes.find(path);
+        if (found == sizes.end())
+            return ERROR_ACCESS_DENIED;
+        size = found->second;
+        return 0;
+    }
 
     UINT DriveType(const std::wstring& root) override
     {
@@ -336,6 +356,26 @@ TEST(DrivesLog, BlocksForDrivesWithAMediumLinesForEmptyOnes)
     EXPECT_NE(log.Lines()[0].find(L"H:\\"), std::wstring::npos);
 }
 
+// A folder of the medium that cannot be listed ("System Volume Information"
+// on NTFS) is one line; the rest of the medium is still listed.
+TEST(DrivesLog, AFolderThatCannotBeListedIsOneLine)
+{
+    Glean::CGleanAppLog log;
+    CFakeDrives fake;
+    fake.drives = {{L'J', {DRIVE_REMOVABLE, true, L"STICK", 9}}};
+    const auto folder = [](const wchar_t* name) { return Bas::CFindEntry{name, FILE_ATTRIBUTE_DIRECTORY}; };
+    const auto file = [](const wchar_t* name) { return Bas::CFindEntry{name, FILE_ATTRIBUTE_ARCHIVE}; };
+    fake.folders[L"J:\\"] = {file(L"a.txt"), folder(L"System Volume Information"), folder(L"z"), file(L"zz.bin")};
+    fake.folders[L"J:\\z"] = {file(L"big.bin"), file(L"locked.txt")};
+    fake.listingErrors[L"J:\\System Volume Information"] = ERROR_ACCESS_DENIED;
+    fake.sizes = {{L"J:\\a.txt", 3}, {L"J:\\z\\big.bin", 0x140000000ull}, {L"J:\\zz.bin", 0xFFFFFFFFull}};
+    Glean::CDrivesLog drives(fake);
+    EXPECT_EQ(drives.BuildLines(),
+              (std::vector<std::wstring>{L"Removable drive J:\\", L"Label = STICK", L"Serial number = 9", L"J:\\a.txt\t3",
+                                         L"J:\\System Volume Information\tError 5", L"J:\\z\\big.bin\tSize of file > 4 Gb",
+                                         L"J:\\z\\locked.txt\tError 5", L"J:\\zz.bin\t4294967295", L" "}));
+}
+
 TEST(DrivesLog, ContentsInCaseInsensitiveOrderWithHiddenFiles)
 {
     Testing::CTestFolder folder;
@@ -347,11 +387,12 @@ TEST(DrivesLog, ContentsInCaseInsensitiveOrderWithHiddenFiles)
     folder.WriteBytes(L"a\\inner.bin", "1234");
     ::CreateDirectoryW((folder / L"a\\empty").c_str(), nullptr);
     std::vector<std::wstring> lines;
-    Glean::ListDriveContents(folder.Path(), lines);
+    Glean::CWindowsDriveSystem system;
+    Glean::ListDriveContents(system, folder.Path(), lines);
     EXPECT_EQ(lines, (std::vector<std::wstring>{folder / L".hidden\t2", folder / L"a\\inner.bin\t4",
                                                folder / L"b.txt\t3", folder / L"C.txt\t0"}));
     lines.clear();
-    Glean::ListDriveContents(folder / L"none", lines);
+    Glean::ListDriveContents(system, folder / L"none", lines);
     EXPECT_TRUE(lines.empty());
 }
 

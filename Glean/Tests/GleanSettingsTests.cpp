@@ -33,7 +33,9 @@ protected:
 
 TEST_F(GleanSettings, MissingFileOrCommonSectionIsFatal)
 {
-    for (const std::string& contents : {std::string(), std::string("; only a comment\r\n[Other]\r\nA=1\r\n")}) {
+    // No file, a file without [Common], and a [Common] without keys.
+    for (const std::string& contents : {std::string(), std::string("; only a comment\r\n[Other]\r\nA=1\r\n"),
+                                        std::string("[Common]\r\n[Other]\r\nA=1\r\n")}) {
         if (!contents.empty())
             folder.WriteBytes(L"Glean.ini", contents);
         settings.SetSettingsPath(folder / L"Glean.ini");
@@ -52,7 +54,7 @@ TEST_F(GleanSettings, MissingFileOrCommonSectionIsFatal)
 
 TEST_F(GleanSettings, ApplicationLogLinesOfTheSteps)
 {
-    Load("[Common]\r\n[Access]\r\nKey1=HKEY_LOCAL_MACHINE\\SOFTWARE\\X\r\nKey2=SOFTWARE\\X\r\n"
+    Load("[Common]\r\nTempDir=\r\n[Access]\r\nKey1=HKEY_LOCAL_MACHINE\\SOFTWARE\\X\r\nKey2=SOFTWARE\\X\r\n"
          "Key3=HKEY_CURRENT_USER\\Y\r\nOther1=z\r\nFile1=C:\\a|b\r\nFile2=C:\\NoSuchFolder\r\n");
     EXPECT_EQ(log.Lines().front(),
               L"\x041A\x043B\x044E\x0447 AppName \x0432 \x0441\x0435\x043A\x0446\x0438\x0438 common "
@@ -104,6 +106,30 @@ TEST_F(GleanSettings, CollectedFilesFromBaseSectionsAndMasks)
     ASSERT_EQ(settings.EventLogs().size(), 1u);
     EXPECT_EQ(settings.EventLogs()[0].logName, L"Application");
     EXPECT_EQ(settings.EventLogs()[0].sources, (std::set<std::wstring>{L"A", L"B"}));
+}
+
+// A mask's value may name a folder inside the base folder: the files come
+// from that folder, which leads their archive sub-folder.
+TEST_F(GleanSettings, MaskWithAFolderPart)
+{
+    ::CreateDirectoryW((folder / L"Logs").c_str(), nullptr);
+    ::CreateDirectoryW((folder / L"Logs\\Old").c_str(), nullptr);
+    folder.WriteBytes(L"a.log", "not this one");
+    folder.WriteBytes(L"Logs\\a.log", "1");
+    folder.WriteBytes(L"Logs\\Old\\b.log", "2");
+    const std::string base(folder.Path().begin(), folder.Path().end());
+    Load("[Common]\r\nAppName=\r\nAppPath=" + base + "\r\n[AppPath]\r\nMask1=Logs\\*.log\r\n"
+         "[OtherFiles]\r\nMaskWithSubdirs1=" + base + "\\..\\" + base.substr(base.rfind('\\') + 1) + "\\Logs\\*.log\r\n"
+         "[AppPath\\Logs]\r\nMaskWithSubdirs2=..\\Logs\\*.log\r\n");
+    std::vector<std::pair<std::wstring, std::wstring>> found;
+    for (const auto& file : settings.OtherFiles())
+        found.emplace_back(file.path, file.subFolder);
+    const std::vector<std::pair<std::wstring, std::wstring>> expected = {
+        {folder / L"Logs\\a.log", L"Logs/"},                                    // [AppPath]
+        {folder / L"Logs\\a.log", L""}, {folder / L"Logs\\Old\\b.log", L"Old/"}, // [OtherFiles]
+        {folder / L"Logs\\a.log", L""}, {folder / L"Logs\\Old\\b.log", L"Old/"}, // [AppPath\Logs], up and down again
+    };
+    EXPECT_EQ(found, expected);
 }
 
 TEST(GleanSettingsPaths, SpecialFolderMacros)

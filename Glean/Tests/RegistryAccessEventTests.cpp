@@ -489,6 +489,12 @@ TEST(EventLogFile, SizeLimitAndSaveErrors)
     EXPECT_TRUE(Bas::IsTempFile(saved[0]));
     EXPECT_EQ(Field(Testing::ReadFileBytes(saved[0]), 4), 0x654C664Cu);
     Bas::DeleteTempFile(saved[0]);
+    // A log this computer does not have is not saved, under its name, as
+    // the Application log that OpenEventLogW falls back to.
+    EXPECT_TRUE(Glean::SaveEventLogs({{L"NoSuchLogOfGlean", {}}}, folder.Path()).empty());
+    EXPECT_FALSE(Bas::FileExists(folder / L"NoSuchLogOfGlean.evt"));
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[1], Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, L"NoSuchLogOfGlean", Bas::GetLastErrorText(2)));
 }
 
 } // namespace

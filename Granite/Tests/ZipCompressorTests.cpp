@@ -1,5 +1,6 @@
 #include "Errors.h"
 #include "GraniteMessages.h"
+#include "MessageHandlers.h"
 #include "TestFolder.h"
 #include "ZipCompressor.h"
 
@@ -297,8 +298,25 @@ TEST_F(ZipCompressor, RefusesEntriesPastTheFormatsCounts)
     }
     EXPECT_EQ(zip.GetPosition(), 0u);
 
-    for (std::size_t i = 0; i < Granite::CZipCompressor::kMaxEntries - 1; ++i)
+    for (std::size_t i = 0; i < Granite::CZipCompressor::kMaxEntries - 2; ++i)
         zip.AddDirectory(L"d" + std::to_wstring(i), L"");
+    // Entries kept for what must follow are not given to anything else.
+    zip.ReserveEntries(2);
+    EXPECT_THROW(
+        {
+            try {
+                AddBytes(zip, L"one-more.txt", "x");
+            } catch (Bas::CException* raw) {
+                auto error = Bas::Own(raw);
+                auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+                ASSERT_NE(check, nullptr);
+                EXPECT_EQ(&check->Message(), &Granite::ERR_ZIP_TOO_MANY_ENTRIES);
+                throw 1;
+            }
+        },
+        int);
+    zip.ReserveEntries(0);
+    AddBytes(zip, L"reserved.txt", "x");
     // The last free entry cannot take a file that needs a directory too.
     const std::uint64_t full = zip.GetPosition();
     try {
@@ -316,6 +334,72 @@ TEST_F(ZipCompressor, RefusesEntriesPastTheFormatsCounts)
     zip.Close();
     const std::string bytes = Bytes();
     EXPECT_EQ(U16(bytes, bytes.size() - 22 + 8), 0xFFFF);
+}
+
+// Sizes are 32-bit without zip64: a source of 4 GiB + 10 bytes would be
+// recorded as 10 bytes. It is refused and cut back like any failed entry.
+TEST_F(ZipCompressor, RefusesAnEntryOf4GiBOrMore)
+{
+    {
+        Bas::CFile big(folder / L"big.bin", Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        big.Seek(0x100000000ull);
+        big.Write("0123456789", 10); // sparse up to here
+    }
+    Granite::CZipCompressor zip;
+    zip.Open(archive);
+    AddBytes(zip, L"before.txt", "before");
+    const std::uint64_t before = zip.GetPosition();
+    try {
+        zip.AddFile(folder / L"big.bin", L"Logs/big.bin", L"");
+        FAIL() << "no error";
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+        ASSERT_NE(check, nullptr);
+        EXPECT_EQ(&check->Message(), &Granite::ERR_ZIP_ENTRY_TOO_LARGE);
+        EXPECT_EQ(check->Parameter(0), L"Logs/big.bin");
+    }
+    // Only its directory entry stays.
+    EXPECT_EQ(zip.GetLength(), before + 30 + 5);
+    AddBytes(zip, L"after.txt", "after");
+    zip.Close();
+    const auto entries = ReadArchive(Bytes());
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].name, "Logs/");
+    EXPECT_EQ(entries[2].data, "after");
+}
+
+class CCountingHandler : public Bas::CMessageHandler {
+public:
+    int ShowMessage(HWND, const std::wstring&, const std::wstring&, UINT) override { return ++shown, IDOK; }
+    int shown = 0;
+};
+
+// A failed Close leaves the writer closed: its destructor must not write
+// a second central directory and report the error again.
+TEST_F(ZipCompressor, AFailedCloseIsReportedOnce)
+{
+    CCountingHandler handler;
+    Bas::SetThreadMessageHandler(&handler);
+    {
+        Granite::CZipCompressor zip;
+        zip.Open(archive);
+        AddBytes(zip, L"a.txt", "a");
+        zip.Seek(0x80000000ull); // beyond what the format's offsets can hold
+        try {
+            zip.Close();
+            FAIL() << "no error";
+        } catch (Bas::CException* raw) {
+            auto error = Bas::Own(raw);
+            EXPECT_NE(dynamic_cast<Bas::CInternalError*>(error.get()), nullptr);
+        }
+        EXPECT_FALSE(zip.IsOpen());
+        zip.Close();
+    }
+    Bas::SetThreadMessageHandler(nullptr);
+    EXPECT_EQ(handler.shown, 0);
+    // The file was closed with the writer.
+    EXPECT_TRUE(::DeleteFileW(archive.c_str()));
 }
 
 TEST_F(ZipCompressor, DosTimeOfAFileTime)

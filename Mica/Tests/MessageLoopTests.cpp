@@ -1,0 +1,48 @@
+#include "Errors.h"
+#include "MessageLoopMica.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Whether a quit request with this code is waiting; it is taken.
+bool QuitWaiting(WPARAM code)
+{
+    MSG message;
+    return ::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && message.wParam == code;
+}
+
+bool ThrowsUserException()
+{
+    try {
+        Mica::PumpMessages();
+    } catch (Bas::CUserException* raw) {
+        Bas::Own(raw);
+        return true;
+    }
+    return false;
+}
+
+// A quit request ends the work and stays for the loop the work was started
+// from, with its exit code.
+TEST(PumpMessages, QuitEndsTheWorkAndIsPutBack)
+{
+    ::PostQuitMessage(7);
+    EXPECT_TRUE(ThrowsUserException());
+    EXPECT_TRUE(QuitWaiting(7));
+    EXPECT_FALSE(ThrowsUserException()) << "nothing is waiting any more";
+
+    // The same inside a modal loop, whose filter never sees the quit.
+    int offered = 0;
+    Mica::SetModalFilter([](MSG&, void* count) { return ++*static_cast<int*>(count), true; }, &offered);
+    ::PostThreadMessageW(::GetCurrentThreadId(), WM_USER, 0, 0);
+    EXPECT_FALSE(ThrowsUserException());
+    EXPECT_EQ(offered, 1);
+    ::PostQuitMessage(3);
+    EXPECT_TRUE(ThrowsUserException());
+    Mica::SetModalFilter(nullptr, nullptr);
+    EXPECT_EQ(offered, 1);
+    EXPECT_TRUE(QuitWaiting(3));
+}
+
+} // namespace
