@@ -100,6 +100,12 @@ struct CLocalMemoryTraits {
     static void Close(Handle h) noexcept { ::LocalFree(h); }
 };
 
+struct CIconTraits {
+    using Handle = HICON;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::DestroyIcon(h); }
+};
+
 using CFileHandle = CScopedHandle<CFileHandleTraits>;
 using CKernelHandle = CScopedHandle<CKernelHandleTraits>;
 using CFindHandle = CScopedHandle<CFindHandleTraits>;
@@ -110,5 +116,6 @@ using CModuleHandle = CScopedHandle<CModuleTraits>;
 using CEventLogHandle = CScopedHandle<CEventLogTraits>;
 using CEventSourceHandle = CScopedHandle<CEventSourceTraits>;
 using CLocalMemory = CScopedHandle<CLocalMemoryTraits>;
+using CIconHandle = CScopedHandle<CIconTraits>;
 
 } // namespace Bas

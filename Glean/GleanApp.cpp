@@ -82,9 +82,14 @@ bool CGleanApp::StartUp()
     }
     m_settings.Load();
 
-    if (!m_commandLine.outputPath.empty())
+    if (!m_commandLine.outputPath.empty()) {
         runSilently(m_commandLine.outputPath);
-    return false;
+        return false;
+    }
+    m_dialog = std::make_unique<CGleanDlg>(Bas::GetInterfaceLanguage());
+    SetMainDialog(m_dialog.get());
+    m_dialog->Create();
+    return true;
 }
 
 void CGleanApp::runSilently(const std::wstring& outputPath)

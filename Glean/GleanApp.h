@@ -4,8 +4,10 @@
 #include "ApplicationMica.h"
 #include "CommandLine.h"
 #include "GleanAppLog.h"
+#include "GleanDlg.h"
 #include "GleanSettings.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,7 @@ private:
 
     CGleanSettings m_settings;
     CGleanAppLog m_appLog;
+    std::unique_ptr<CGleanDlg> m_dialog;
     std::wstring m_programFolder;
     CGleanCommandLine m_commandLine;
 };

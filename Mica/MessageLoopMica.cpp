@@ -1,6 +1,9 @@
 #include "MessageLoopMica.h"
 
+#include "DialogMica.h"
 #include "Errors.h"
+
+#include <ole2.h>
 
 namespace Mica {
 
@@ -38,8 +41,11 @@ void PumpMessages()
         }
         if (message.message == WM_QUIT) {
             ::EnumThreadWindows(::GetCurrentThreadId(), DestroyThreadWindow, 0);
+            ::OleFlushClipboard();
             Bas::ThrowUser();
         }
+        if (IsDialogMessageOfAny(message))
+            continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }

@@ -85,6 +85,77 @@ def message_table(pe):
     return texts
 
 
+def read_sz_or_ord(data, at):
+    if data[at:at + 2] == b'\xff\xff':
+        return int.from_bytes(data[at + 2:at + 4], 'little'), at + 4
+    end = at
+    while data[end:end + 2] != b'\0\0':
+        end += 2
+    return data[at:end].decode('utf-16-le'), end + 2
+
+
+def dialog_template(data):
+    """An extended dialog template: its header fields and its controls."""
+    version, signature, _help, exstyle, style, count, x, y, cx, cy = struct.unpack_from('<HHIIIHhhhh', data, 0)
+    assert (version, signature) == (1, 0xFFFF), 'not an extended dialog template'
+    at = 26
+    menu, at = read_sz_or_ord(data, at)
+    klass, at = read_sz_or_ord(data, at)
+    title, at = read_sz_or_ord(data, at)
+    points, weight, italic, charset = struct.unpack_from('<HHBB', data, at)
+    font, at = read_sz_or_ord(data, at + 6)
+    dialog = {'exstyle': exstyle, 'style': style, 'rect': (x, y, cx, cy), 'title': title, 'font': (font, points),
+              'controls': []}
+    classes = {0x80: 'button', 0x81: 'edit', 0x82: 'static'}
+    for _ in range(count):
+        at = (at + 3) & ~3
+        _help, cexstyle, cstyle, x, y, cx, cy, cid = struct.unpack_from('<IIIhhhhI', data, at)
+        klass, at = read_sz_or_ord(data, at + 24)
+        text, at = read_sz_or_ord(data, at)
+        extra = int.from_bytes(data[at:at + 2], 'little')
+        at += 2 + extra
+        dialog['controls'].append((cid, classes.get(klass, klass).lower() if isinstance(klass, int) else klass.lower(),
+                                   text, cstyle, (x, y, cx, cy)))
+    return dialog
+
+
+def dialogs(pe):
+    found = {}
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id != pefile.RESOURCE_TYPE['RT_DIALOG']:
+            continue
+        for template in entry.directory.entries:
+            for language in template.directory.entries:
+                found[(template.id, language.id)] = dialog_template(
+                    pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
+    return found
+
+
+MAIN_DIALOG_CONTROLS = [
+    (103, 'static', 'System Information:', 0x50020000, (10, 7, 234, 8)),
+    (1000, 'edit', '', 0x50B008C4, (7, 17, 240, 253)),
+    (1004, 'msctls_progress32', '', 0x40800008, (7, 275, 240, 15)),
+    (1005, 'static', 'Static', 0x50020000, (257, 17, 107, 133)),
+    (1008, 'button', 'Save', 0x50010000, (257, 213, 107, 20)),
+    (1003, 'button', 'Send', 0x50010000, (257, 242, 107, 20)),
+    (1002, 'button', 'Exit', 0x50010001, (257, 270, 107, 20)),
+]
+
+
+def check_main_dialog(pe, errors):
+    found = dialogs(pe)
+    for number, exstyle in ((101, 0), (102, 0x00400000)):
+        dialog = found.get((number, 1033))
+        if dialog is None:
+            errors.append(f'no English dialog template {number}')
+            continue
+        wanted = {'exstyle': exstyle, 'style': 0x90C808C8, 'rect': (0, 0, 372, 297), 'title': 'Glean',
+                  'font': ('MS Shell Dlg', 8), 'controls': MAIN_DIALOG_CONTROLS}
+        for key, value in wanted.items():
+            if dialog[key] != value:
+                errors.append(f'dialog {number} {key} is {dialog[key]!r}, expected {value!r}')
+
+
 def resource_types(pe):
     return {entry.id for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries if entry.id is not None}
 
@@ -122,6 +193,13 @@ def main():
     events = message_table(pe)
     if events.get(1, '').strip() != '%2':
         errors.append(f'message table event 1 is {events.get(1)!r}, expected the text insert %2')
+
+    if subsystem == 'gui':
+        check_main_dialog(pe, errors)
+        icons = [d.id for e in pe.DIRECTORY_ENTRY_RESOURCE.entries
+                 if e.id == pefile.RESOURCE_TYPE['RT_GROUP_ICON'] for d in e.directory.entries]
+        if 101 not in icons:
+            errors.append(f'no icon 101 (icons {icons})')
 
     types = resource_types(pe)
     for kind in ('RT_MANIFEST', 'RT_GROUP_ICON', 'RT_VERSION') if subsystem == 'gui' else ('RT_VERSION',):

@@ -77,6 +77,8 @@ ln -sfn "$GLEAN_WINE_ROOT/drives/removable" "$WINEPREFIX/dosdevices/r:"
 ln -sfn "$GLEAN_WINE_ROOT/drives/cdrom" "$WINEPREFIX/dosdevices/s:"
 "$WINE" reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f /reg:64 </dev/null >/dev/null 2>&1
 "$WINE" reg add 'HKLM\Software\Wine\Drives' /v s: /d cdrom /f /reg:64 </dev/null >/dev/null 2>&1
+# Without a window manager, Wine draws the windows' own frames and captions.
+"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 "$WINESERVER" -k 2>/dev/null || true
 "$WINESERVER" -w 2>/dev/null || true
 "$WINESERVER" -p </dev/null >/dev/null 2>&1

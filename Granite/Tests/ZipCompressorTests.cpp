@@ -317,6 +317,10 @@ TEST_F(ZipCompressor, RefusesEntriesPastTheFormatsCounts)
         int);
     zip.ReserveEntries(0);
     AddBytes(zip, L"reserved.txt", "x");
+    // What names take at most: each, and each folder in them once.
+    EXPECT_EQ(Granite::CZipCompressor::EntriesFor({L"a.txt", L"MSI\\x.log", L"MSI/Logs/y.log", L"EventLog/A.evt",
+                                                   L"EventLog/B.evt"}),
+              5u + 3u);
     // The last free entry cannot take a file that needs a directory too.
     const std::uint64_t full = zip.GetPosition();
     try {

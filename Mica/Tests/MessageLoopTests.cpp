@@ -1,7 +1,10 @@
+#include "ApplicationMica.h"
 #include "Errors.h"
 #include "MessageLoopMica.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 
@@ -43,6 +46,41 @@ TEST(PumpMessages, QuitEndsTheWorkAndIsPutBack)
     Mica::SetModalFilter(nullptr, nullptr);
     EXPECT_EQ(offered, 1);
     EXPECT_TRUE(QuitWaiting(3));
+}
+
+} // namespace
+
+namespace {
+
+class CFailingApplication : public Mica::CApplication {
+public:
+    CFailingApplication() : Mica::CApplication(L"Test") {}
+
+protected:
+    bool StartUp() override { throw new Bas::CInternalError(Bas::EInternalError::Assertion, L"start.cpp", 1); }
+};
+
+class CRecordingHandler : public Bas::CMessageHandler {
+public:
+    int ShowMessage(HWND, const std::wstring&, const std::wstring&, UINT style) override
+    {
+        styles.push_back(style);
+        return IDOK;
+    }
+    std::vector<UINT> styles;
+};
+
+// An internal error that escapes StartUp is reported as one (system-modal,
+// with the hand icon), and the program ends with exit code 1.
+TEST(Application, AnErrorOfStartUpIsReportedAsWhatItIs)
+{
+    CRecordingHandler handler;
+    Bas::SetThreadMessageHandler(&handler);
+    const int code = CFailingApplication().Run();
+    Bas::SetThreadMessageHandler(nullptr);
+    EXPECT_EQ(code, 1);
+    ASSERT_EQ(handler.styles.size(), 1u);
+    EXPECT_EQ(handler.styles[0] & (MB_ICONHAND | MB_SYSTEMMODAL), static_cast<UINT>(MB_ICONHAND | MB_SYSTEMMODAL));
 }
 
 } // namespace

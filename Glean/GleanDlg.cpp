@@ -1,0 +1,172 @@
+#include "GleanDlg.h"
+
+#include "CommonDialogsMica.h"
+#include "Errors.h"
+#include "GleanSettings.h"
+#include "MessageHandlers.h"
+#include "NativeFileSystem.h"
+#include "TempFile.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <vector>
+
+namespace Glean {
+
+CGleanDlg::CGleanDlg(int language)
+    : Mica::CDialog(language == kArabic ? kTemplateRightToLeft : kTemplate), m_language(language)
+{
+}
+
+void CGleanDlg::setText(int id, const Bas::CMessageName& message)
+{
+    if (Bas::IsDefined(message))
+        SetItemText(id, Bas::GetText(message));
+}
+
+void CGleanDlg::OnInitDialog()
+{
+    // The marquee runs while messages are pumped; the bar stays hidden
+    // until a collection starts.
+    ::SendMessageW(Item(IDC_PROGRESS), PBM_SETMARQUEE, TRUE, 50);
+    setText(IDC_LABEL, MSG_SYSTEM_INFORMATION);
+    setText(IDC_SAVE, MSG_SAVE_BUTTON);
+    setText(IDC_SEND, MSG_SEND_BUTTON);
+    setText(IDC_EXIT, MSG_EXIT_BUTTON);
+    setText(IDC_SUGGESTION, MSG_SUGGESTION);
+
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    m_bigIcon.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIcon), IMAGE_ICON,
+                                                    ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
+    m_smallIcon.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIcon), IMAGE_ICON,
+                                                      ::GetSystemMetrics(SM_CXSMICON),
+                                                      ::GetSystemMetrics(SM_CYSMICON), 0)));
+    ::SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
+    ::SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.Get()));
+
+    // The system information is gathered before the window is first shown.
+    m_collector = std::make_unique<CLogCollector>();
+    SetItemText(IDC_SYSTEM_INFORMATION, m_collector->MainLogText());
+
+    if (m_language == kArabic) {
+        // The system information reads left to right and the label stays at
+        // the right. An edit control made in the mirrored dialog inherits
+        // its layout, and a layout changed after creation leaves its scroll
+        // bar unpainted, so the control is made again without it.
+        leftToRightEdit();
+        HWND label = Item(IDC_LABEL);
+        ::SetWindowLongPtrW(label, GWL_EXSTYLE, ::GetWindowLongPtrW(label, GWL_EXSTYLE) & ~LONG_PTR{WS_EX_LAYOUTRTL});
+        ::SetWindowLongPtrW(label, GWL_STYLE, ::GetWindowLongPtrW(label, GWL_STYLE) | SS_RIGHT);
+        RECT client;
+        ::GetClientRect(Handle(), &client);
+        ::InvalidateRect(Handle(), &client, TRUE);
+    }
+}
+
+void CGleanDlg::leftToRightEdit()
+{
+    HWND old = Item(IDC_SYSTEM_INFORMATION);
+    RECT place;
+    ::GetWindowRect(old, &place);
+    ::MapWindowPoints(HWND_DESKTOP, Handle(), reinterpret_cast<POINT*>(&place), 2);
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrW(old, GWL_STYLE)) & ~DWORD{ES_RIGHT};
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrW(old, GWL_EXSTYLE)) &
+                         ~DWORD{WS_EX_RIGHT | WS_EX_RTLREADING | WS_EX_LAYOUTRTL};
+    // Children of a dialog with WS_EX_NOINHERITLAYOUT are not mirrored.
+    const LONG_PTR dialogExStyle = ::GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
+    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, dialogExStyle | WS_EX_NOINHERITLAYOUT);
+    HWND edit = ::CreateWindowExW(exStyle, L"Edit", L"", style, place.left, place.top, place.right - place.left,
+                                  place.bottom - place.top, Handle(),
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SYSTEM_INFORMATION)),
+                                  ::GetModuleHandleW(nullptr), nullptr);
+    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, dialogExStyle);
+    if (edit == nullptr)
+        Bas::ThrowLastError();
+    ::SendMessageW(edit, WM_SETFONT, ::SendMessageW(old, WM_GETFONT, 0, 0), FALSE);
+    ::SetWindowPos(edit, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::DestroyWindow(old);
+    SetItemText(IDC_SYSTEM_INFORMATION, m_collector->MainLogText());
+}
+
+void CGleanDlg::OnCommand(int id)
+{
+    switch (id) {
+    case IDC_SAVE:
+        busy([this] { save(); });
+        break;
+    case IDC_SEND:
+        busy([this] { send(); });
+        break;
+    case IDC_EXIT:
+    case IDCANCEL:
+        Close();
+        break;
+    }
+}
+
+void CGleanDlg::busy(const std::function<void()>& action)
+{
+    EnableItem(IDC_SAVE, false);
+    EnableItem(IDC_SEND, false);
+    try {
+        action();
+    } catch (Bas::CUserException* raw) {
+        // The user closed the program during the run.
+        Bas::Own(raw);
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        Bas::ReportException(*error);
+    }
+    EnableItem(IDC_SAVE, true);
+    EnableItem(IDC_SEND, true);
+}
+
+void CGleanDlg::save()
+{
+    // The file dialog may change the current directory.
+    std::vector<wchar_t> current(32768);
+    const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data());
+    Mica::CSaveFileRequest request;
+    request.filterName = L"Zip Archive";
+    request.filterPattern = L"*.zip";
+    request.defaultExtension = L"zip";
+    request.initialFolder = CGleanSettings::SpecialFolder(CSIDL_PERSONAL);
+    request.fileName = L"Glean.zip";
+    const std::wstring destination = Mica::AskSaveFileName(Handle(), request);
+    if (destination.empty())
+        return;
+    if (length > 0 && !::SetCurrentDirectoryW(current.data()))
+        Bas::ThrowLastError();
+    CollectAndCopy(destination);
+}
+
+void CGleanDlg::send()
+{
+    const std::wstring folder = Bas::CreateTempFolder(Bas::GetTempFolder());
+    const std::wstring archive = Bas::JoinPath(folder, L"Glean.zip");
+    CollectAndCopy(archive);
+}
+
+void CGleanDlg::CollectAndCopy(const std::wstring& destination)
+{
+    HWND progress = Item(IDC_PROGRESS);
+    setText(IDC_SUGGESTION, MSG_COLLECTING_FILES);
+    ::ShowWindow(progress, SW_SHOW);
+    ::SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    auto restore = [&] {
+        setText(IDC_SUGGESTION, MSG_SUGGESTION);
+        ::ShowWindow(progress, SW_HIDE);
+    };
+    try {
+        m_collector->CollectLogs();
+        m_collector->PackArchive();
+        Bas::CopyFileReplacing(m_collector->ArchivePath(), destination);
+    } catch (Bas::CException*) {
+        restore();
+        throw;
+    }
+    restore();
+}
+
+} // namespace Glean

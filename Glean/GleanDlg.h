@@ -1,0 +1,68 @@
+// The main dialog: the system information of the main log, and Save, Send
+// and Exit. Save and Send each run a collection and copy the archive; Send
+// then hands it to the mail sender.
+#pragma once
+
+#include "DialogMica.h"
+#include "Handles.h"
+#include "LogCollector.h"
+#include "Message.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Glean {
+
+// The dialog's texts; the language modules carry them.
+inline const Bas::CMessageName MSG_SYSTEM_INFORMATION{L"MSG_SYSTEM_INFORMATION"};
+inline const Bas::CMessageName MSG_SAVE_BUTTON{L"MSG_SAVE_BUTTON"};
+inline const Bas::CMessageName MSG_SEND_BUTTON{L"MSG_SEND_BUTTON"};
+inline const Bas::CMessageName MSG_EXIT_BUTTON{L"MSG_EXIT_BUTTON"};
+inline const Bas::CMessageName MSG_SUGGESTION{L"MSG_SUGGESTION"};
+inline const Bas::CMessageName MSG_COLLECTING_FILES{L"MSG_COLLECTING_FILES"};
+inline const Bas::CMessageName MSG_SUBJ_MAIL{L"MSG_SUBJ_MAIL"};
+inline const Bas::CMessageName MSG_BODY_MAIL{L"MSG_BODY_MAIL"};
+
+class CGleanDlg : public Mica::CDialog {
+public:
+    enum : UINT { kTemplate = 101, kTemplateRightToLeft = 102, kIcon = 101 };
+    enum : int {
+        IDC_LABEL = 103,
+        IDC_SYSTEM_INFORMATION = 1000,
+        IDC_EXIT = 1002,
+        IDC_SEND = 1003,
+        IDC_PROGRESS = 1004,
+        IDC_SUGGESTION = 1005,
+        IDC_SAVE = 1008,
+    };
+    // The interface language Arabic (61) takes the right-to-left template.
+    static constexpr int kArabic = 61;
+
+    explicit CGleanDlg(int language);
+
+    // One collection run with the progress bar shown, then the archive
+    // copied to the destination, replacing a file there.
+    void CollectAndCopy(const std::wstring& destination);
+
+protected:
+    void OnInitDialog() override;
+    void OnCommand(int id) override;
+
+private:
+    void save();
+    void send();
+    // Runs an action with Save and Send disabled; its errors are reported
+    // (a cancellation silently) and the buttons are enabled again.
+    void busy(const std::function<void()>& action);
+    void leftToRightEdit();
+    // The message's text, or the template's own when no module has one.
+    void setText(int id, const Bas::CMessageName& message);
+
+    int m_language;
+    std::unique_ptr<CLogCollector> m_collector;
+    Bas::CIconHandle m_bigIcon;
+    Bas::CIconHandle m_smallIcon;
+};
+
+} // namespace Glean
