@@ -170,6 +170,28 @@ void SetLibraryFlag(unsigned flag, bool on) noexcept
         g_flags &= ~flag;
 }
 
+namespace {
+
+std::wstring& RegistryRoot()
+{
+    static auto* root = new std::wstring; // read until process exit
+    return *root;
+}
+
+} // namespace
+
+std::wstring ApplicationRegistryRoot()
+{
+    std::lock_guard guard(g_startUpLock);
+    return RegistryRoot();
+}
+
+CLibrary::CLibrary(const std::wstring& applicationRegistryRoot) : CLibrary()
+{
+    std::lock_guard guard(g_startUpLock);
+    RegistryRoot() = applicationRegistryRoot;
+}
+
 CLibrary::CLibrary()
 {
     std::lock_guard guard(g_startUpLock);

@@ -9,10 +9,16 @@ namespace Bas {
 class CLibrary {
 public:
     CLibrary();
+    // A program with settings of its own names their registry key
+    // ("Software\Zarvo\<program>\<version>") at start-up.
+    explicit CLibrary(const std::wstring& applicationRegistryRoot);
     ~CLibrary();
     CLibrary(const CLibrary&) = delete;
     CLibrary& operator=(const CLibrary&) = delete;
 };
+
+// The registry key of the program's own settings; empty when it named none.
+std::wstring ApplicationRegistryRoot();
 
 // True between a completed start-up and the end of shutdown.
 bool IsLibraryRunning() noexcept;

@@ -311,6 +311,11 @@ void SetApplicationMessageHandler(CMessageHandler* handler)
     g_applicationHandler = handler;
 }
 
+CMessageHandler* ApplicationMessageHandler() noexcept
+{
+    return g_applicationHandler.load();
+}
+
 int ShowMessage(const std::wstring& text, UINT style)
 {
     std::lock_guard guard(g_reportLock);

@@ -86,6 +86,7 @@ CMessageHandler& DefaultMessageHandler();
 CMessageHandler& CurrentMessageHandler();
 void SetThreadMessageHandler(CMessageHandler* handler);
 void SetApplicationMessageHandler(CMessageHandler* handler);
+CMessageHandler* ApplicationMessageHandler() noexcept;
 
 // Routes to the current handler under the global reporting lock.
 int ShowMessage(const std::wstring& text, UINT style);

@@ -3,8 +3,10 @@
 #include "Errors.h"
 #include "File.h"
 #include "Handles.h"
+#include "Lock.h"
 
 #include <algorithm>
+#include <mutex>
 #include <cwctype>
 #include <string_view>
 #include <vector>
@@ -32,8 +34,31 @@ std::wstring GetModulePath(HMODULE module)
     }
 }
 
+namespace {
+
+constinit CLock g_programNameLock;
+
+std::wstring& PublishedProgramName()
+{
+    static auto* name = new std::wstring; // read until process exit
+    return *name;
+}
+
+} // namespace
+
+void SetProgramName(const std::wstring& name)
+{
+    std::lock_guard guard(g_programNameLock);
+    PublishedProgramName() = name;
+}
+
 std::wstring ProgramName()
 {
+    {
+        std::lock_guard guard(g_programNameLock);
+        if (!PublishedProgramName().empty())
+            return PublishedProgramName();
+    }
     std::wstring name = FileNameOf(GetModulePath());
     const auto dot = name.rfind(L'.');
     if (dot != std::wstring::npos)

@@ -11,8 +11,10 @@ namespace Bas {
 
 // The full path of a module's file (the program's own for null).
 std::wstring GetModulePath(HMODULE module = nullptr);
-// The program's file name without its extension ("Glean").
+// The program's name: the one it published, else its file name without the
+// extension ("Glean").
 std::wstring ProgramName();
+void SetProgramName(const std::wstring& name);
 // The folder part of a path, without its trailing separator.
 std::wstring FolderOf(const std::wstring& path);
 // The part after the last separator.

@@ -1,7 +1,11 @@
 #include "GleanDlg.h"
 
+#include "BasaltMessages.h"
 #include "CommonDialogsMica.h"
 #include "Errors.h"
+#include "File.h"
+#include "MainLog.h"
+#include "MessageLoopMica.h"
 #include "GleanSettings.h"
 #include "MessageHandlers.h"
 #include "NativeFileSystem.h"
@@ -146,6 +150,52 @@ void CGleanDlg::send()
     const std::wstring folder = Bas::CreateTempFolder(Bas::GetTempFolder());
     const std::wstring archive = Bas::JoinPath(folder, L"Glean.zip");
     CollectAndCopy(archive);
+    SendArchive(archive);
+}
+
+void CGleanDlg::SendArchive(const std::wstring& archive)
+{
+    // The mail interface of a mail client can only be used from a process
+    // of its own bitness.
+    CWindowsMainLogSystem system;
+    const CGleanSettings& settings = CGleanSettings::Instance();
+    CMainLog mainLog(system, {settings.AppName(), settings.AppPath(), settings.TempDir()});
+    const wchar_t* resource = mainLog.GetOutlookBitness() == OutlookBitness::x64 ? L"IDR_HERMOD64" : L"IDR_HERMOD32";
+    HRSRC found = ::FindResourceW(nullptr, resource, L"RT_BINARY");
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(nullptr, found) : nullptr;
+    const DWORD size = found != nullptr ? ::SizeofResource(nullptr, found) : 0;
+    const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+    if (bytes == nullptr || size == 0)
+        Bas::ThrowCheck(Bas::ERR_CANT_LOAD_RESOURCE);
+    const std::wstring program = Bas::CreateTempFile(Bas::GetTempFolder(), L"tmp", L"tmp");
+    {
+        Bas::CFile file(program, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        file.Write(bytes, size);
+    }
+
+    // Values go in as they are; the mail sender reads this line back.
+    const std::wstring params[] = {program, Bas::GetText(MSG_SUBJ_MAIL), Bas::GetText(MSG_BODY_MAIL), archive,
+                                   settings.RecipientName(), settings.RecipientAddress()};
+    std::wstring commandLine =
+        Bas::FormatText(L"\"%0\" -s:\"%1\" -b:\"%2\" -a:\"%3\" -r:\"%4<%5>\"", params, 6);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &started))
+        Bas::ThrowLastError();
+    const Bas::CKernelHandle process(started.hProcess);
+    Bas::CKernelHandle(started.hThread).Reset();
+    // The window stays alive while the mail sender runs; closing it ends
+    // the wait, and the mail sender keeps running.
+    for (;;) {
+        const DWORD result = ::MsgWaitForMultipleObjects(1, &started.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+        if (result == WAIT_OBJECT_0)
+            return;
+        if (result == WAIT_FAILED)
+            Bas::ThrowLastError();
+        Mica::PumpMessages();
+    }
 }
 
 void CGleanDlg::CollectAndCopy(const std::wstring& destination)

@@ -44,6 +44,10 @@ public:
     // One collection run with the progress bar shown, then the archive
     // copied to the destination, replacing a file there.
     void CollectAndCopy(const std::wstring& destination);
+    // Writes out the mail sender that matches the installed Outlook's
+    // bitness and runs it on the archive, waiting while the window stays
+    // alive. Its exit code is not looked at: it reports its own errors.
+    void SendArchive(const std::wstring& archive);
 
 protected:
     void OnInitDialog() override;

@@ -4,7 +4,11 @@ system DLLs only (everything else is linked statically), the message-table
 exports under undecorated names, and its resources: the string table equal
 to the message list, the manifest, the icon and the version block.
 
-    check_pe.py EXE x86|x64 gui|console MESSAGE_LIST
+    check_pe.py EXE x86|x64 gui|console MESSAGE_LIST...
+
+The message lists together make the program's table (merged by name).
+A GUI program (the collector) must also carry both builds of the mail
+sender as "RT_BINARY" resources "IDR_HERMOD64" and "IDR_HERMOD32".
 """
 import struct
 import sys
@@ -156,12 +160,31 @@ def check_main_dialog(pe, errors):
                 errors.append(f'dialog {number} {key} is {dialog[key]!r}, expected {value!r}')
 
 
+def check_mail_senders(pe, errors):
+    found = {}
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.name is not None and str(entry.name) == 'RT_BINARY':
+            for resource in entry.directory.entries:
+                for language in resource.directory.entries:
+                    found[(str(resource.name), language.id)] = pe.get_data(
+                        language.data.struct.OffsetToData, language.data.struct.Size)
+    for name, machine in (('IDR_HERMOD64', 0x8664), ('IDR_HERMOD32', 0x14c)):
+        data = found.get((name, 1033))
+        if data is None:
+            errors.append(f'no RT_BINARY resource {name} in English')
+            continue
+        sender = pefile.PE(data=data)
+        if sender.FILE_HEADER.Machine != machine or sender.OPTIONAL_HEADER.Subsystem != 3:
+            errors.append(f'{name} is no console program for machine {machine:#x}')
+
+
 def resource_types(pe):
     return {entry.id for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries if entry.id is not None}
 
 
 def main():
-    exe, arch, subsystem, messages = sys.argv[1:5]
+    exe, arch, subsystem = sys.argv[1:4]
+    messages = sys.argv[4:]
     pe = pefile.PE(exe)
     errors = []
     machine = {'x86': 0x14c, 'x64': 0x8664}[arch]
@@ -185,7 +208,11 @@ def main():
         errors.append(f'missing exports {sorted(EXPORTS - exported)}; has {sorted(exported)}')
 
     strings = string_table(pe)
-    for i, (name, text) in enumerate(read_messages(messages)):
+    table = sorted((entry for path in messages for entry in read_messages(path)),
+                   key=lambda entry: entry[0].encode('utf-16-be'))
+    if len(strings) != len(table):
+        errors.append(f'{len(strings)} strings, expected {len(table)}')
+    for i, (name, text) in enumerate(table):
         if strings.get(4096 + i) != text:
             errors.append(f'string {4096 + i} ({name}) is {strings.get(4096 + i)!r}, expected {text!r}')
 
@@ -196,6 +223,7 @@ def main():
 
     if subsystem == 'gui':
         check_main_dialog(pe, errors)
+        check_mail_senders(pe, errors)
         icons = [d.id for e in pe.DIRECTORY_ENTRY_RESOURCE.entries
                  if e.id == pefile.RESOURCE_TYPE['RT_GROUP_ICON'] for d in e.directory.entries]
         if 101 not in icons:

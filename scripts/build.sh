@@ -8,6 +8,6 @@ for arch in x86 x64; do
   cmake --preset "$arch" >/dev/null
   cmake --build --preset "$arch" --parallel "$jobs"
   mkdir -p "out/$arch"
-  cp "build/$arch/Glean/Glean.exe" "build/$arch/Glean/Glean0.dll" "out/$arch/"
+  cp "build/$arch/Glean/Glean.exe" "build/$arch/Glean/Glean0.dll" "build/$arch/Hermod/Hermod.exe" "out/$arch/"
 done
 echo "built: $(ls out/x86/* out/x64/* | tr '\n' ' ')"

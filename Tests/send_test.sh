@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Send from the dialog with the test mail system: the mail sender matching
+# the installed Outlook's bitness is written out and run (the 32-bit one
+# without Outlook, the 64-bit one for Outlook 16 with "Bitness" x64), the
+# dialog stays alive while it runs, and the message carries the collected
+# archive byte for byte; an error of the mail sender comes up in a message
+# box. A 64-bit-only prefix cannot run the 32-bit mail
+# sender, so there only the 64-bit case is tried.
+#   send_test.sh GLEAN_EXE GLEAN0_DLL UIDRIVER_EXE OWN_PROVIDER_DLL OTHER_PROVIDER_DLL WORK_DIR
+set -u
+glean=$1 module=$2 driver=$3 own=$4 other=$5 work=$6
+here=$(dirname "$(readlink -f "$0")")
+. "$here/wine-env.sh"
+rm -rf "$work" && mkdir -p "$work/app" "$work/x86" "$work/x64"
+cp "$glean" "$module" "$work/app/"
+printf '%s\r\n' '[Common]' 'AppName=Pagewise' 'RecipientName=Test Support' 'RecipientAddress=support@test.example' \
+  >"$work/app/Glean.ini"
+arch=${GLEAN_ARCH:-x64}
+if [ "$arch" = x86 ]; then cases="none x64"; cp "$own" "$work/x86/"; cp "$other" "$work/x64/"
+else cases="x64"; cp "$own" "$work/x64/"; fi
+clients='HKLM\Software\Clients\Mail'
+reg() { "$WINE" reg "$@" >/dev/null 2>&1; }
+previous32=$("$WINE" reg query "$clients" /ve /reg:32 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
+previous64=$("$WINE" reg query "$clients" /ve /reg:64 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
+cleanup() {
+  reg add "$clients" /ve /d "$previous64" /f /reg:64
+  reg delete "$clients\\GleanTestMail" /f /reg:64
+  if [ "$arch" = x86 ]; then reg add "$clients" /ve /d "$previous32" /f /reg:32; reg delete "$clients\\GleanTestMail" /f /reg:32; fi
+  reg delete 'HKCR\Outlook.Application' /f /reg:32
+  reg delete 'HKLM\Software\Microsoft\Office\16.0' /f /reg:32
+}
+trap cleanup EXIT
+for bits in x86 x64; do
+  [ -f "$work/$bits/TestMapiProvider.dll" ] || continue
+  view=/reg:64; [ $bits = x86 ] && view=/reg:32
+  reg add "$clients" /ve /d GleanTestMail /f $view
+  reg add "$clients\\GleanTestMail" /v DllPathEx /d "$(win "$work/$bits/TestMapiProvider.dll")" /f $view
+done
+fail=0
+ui() { "$WINE" "$driver" "$@"; }
+main=Glean+1000
+until_ok() { local s=$1; shift; for _ in $(seq $((s * 5))); do "$@" && return 0; sleep 0.2; done; return 1; }
+temp=$(echo "$WINEPREFIX"/drive_c/users/*/Temp)
+export GLEAN_TEST_MAPI_LOG GLEAN_TEST_MAPI_MODE=slow
+for outlook in $cases; do
+  log="$work/mapi-$outlook.log"
+  GLEAN_TEST_MAPI_LOG=$(win "$log")
+  if [ $outlook = x64 ]; then
+    reg add 'HKCR\Outlook.Application\CurVer' /ve /d Outlook.Application.16 /f /reg:32
+    reg add 'HKLM\Software\Microsoft\Office\16.0\Outlook' /v Bitness /d x64 /f /reg:32
+  fi
+  "$WINE" "$work/app/Glean.exe" &
+  pid=$!
+  ui wait "$main" 60 >/dev/null || { echo "no dialog"; kill $pid; exit 1; }
+  ui click "$main" 1003 5 >/dev/null
+  # While the form is open the dialog answers, with Save and Send disabled.
+  until_ok 60 grep -qs '^ShowForm' "$log" || { echo "$outlook: no form shown"; fail=1; }
+  ui details "$main" 5 | grep -q '^control 1003 .*enabled=0' || { echo "$outlook: Send enabled while sending"; fail=1; }
+  until_ok 30 sh -c "'$WINE' '$driver' details '$main' 5 | grep -q '^control 1003 .*enabled=1'" ||
+    { echo "$outlook: Send not enabled after the mail sender ended"; fail=1; }
+  expected=x86; [ $outlook = x64 ] && expected=x64
+  grep -q "provider=$expected" "$log" || { echo "Outlook $outlook: not the $expected mail sender: $(grep provider "$log")"; fail=1; }
+  grep -q 'ResolveName .*PR_DISPLAY_NAME_W=Test Support\[support@test.example\]' "$log" || { echo "$outlook: recipient"; fail=1; }
+  grep -q 'PR_SUBJECT_W=Diagnostic information' "$log" || { echo "$outlook: subject"; fail=1; }
+  sent="$log.1.Glean.zip"
+  archive=$(ls "$temp"/tmp?????/Glean.zip 2>/dev/null | head -1)
+  if [ -f "$sent" ] && [ -n "$archive" ]; then
+    cmp -s "$sent" "$archive" || { echo "$outlook: the attachment differs from the archive"; fail=1; }
+    "$here/check_zip.sh" "$sent" >/dev/null || { echo "$outlook: the attachment is no valid archive"; fail=1; }
+  else
+    echo "$outlook: attachment $sent or archive '$archive' missing"; fail=1
+  fi
+  ui click "$main" 1002 5 >/dev/null
+  wait $pid
+  ls -d "$temp"/tmp????? 2>/dev/null | grep -q . && { echo "$outlook: the folder of the sent archive was left"; fail=1; }
+done
+# Started without a console window, the mail sender shows its errors in a
+# message box, where the user sees them.
+GLEAN_TEST_MAPI_MODE=unresolved
+"$WINE" "$work/app/Glean.exe" &
+pid=$!
+ui wait "$main" 60 >/dev/null
+ui click "$main" 1003 5 >/dev/null
+box=$(ui wait Hermod+65535 60) || { echo "no message box of the mail sender"; fail=1; }
+printf '%s\n' "$box" | grep -q 'Unknown COM error. Error code: 0x8004010F' || { echo "mail sender's box: $box"; fail=1; }
+ui click Hermod+65535 OK 5 >/dev/null
+ui click "$main" 1002 5 >/dev/null
+wait $pid
+[ $fail -eq 0 ] && echo "send checks passed"
+exit $fail
