@@ -4,6 +4,8 @@
 
 #include "WinApi.h"
 
+#include <bcrypt.h>
+
 #include <utility>
 
 namespace Bas {
@@ -106,6 +108,19 @@ struct CIconTraits {
     static void Close(Handle h) noexcept { ::DestroyIcon(h); }
 };
 
+// Windows CNG: an algorithm provider and a hash object.
+struct CAlgorithmTraits {
+    using Handle = BCRYPT_ALG_HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+struct CHashTraits {
+    using Handle = BCRYPT_HASH_HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::BCryptDestroyHash(h); }
+};
+
 using CFileHandle = CScopedHandle<CFileHandleTraits>;
 using CKernelHandle = CScopedHandle<CKernelHandleTraits>;
 using CFindHandle = CScopedHandle<CFindHandleTraits>;
@@ -117,5 +132,7 @@ using CEventLogHandle = CScopedHandle<CEventLogTraits>;
 using CEventSourceHandle = CScopedHandle<CEventSourceTraits>;
 using CLocalMemory = CScopedHandle<CLocalMemoryTraits>;
 using CIconHandle = CScopedHandle<CIconTraits>;
+using CAlgorithmHandle = CScopedHandle<CAlgorithmTraits>;
+using CHashHandle = CScopedHandle<CHashTraits>;
 
 } // namespace Bas

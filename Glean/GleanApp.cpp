@@ -99,7 +99,7 @@ void CGleanApp::runSilently(const std::wstring& outputPath)
     CLogCollector collector;
     collector.CollectLogs();
     collector.PackArchive();
-    Bas::CopyFileReplacing(collector.ArchivePath(), target);
+    collector.CopyArchive(target);
 }
 
 int CGleanApp::OnStartUpError(Bas::CException& error)

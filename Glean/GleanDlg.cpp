@@ -9,11 +9,13 @@
 #include "GleanSettings.h"
 #include "MessageHandlers.h"
 #include "NativeFileSystem.h"
+#include "Sha256.h"
 #include "TempFile.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace Glean {
@@ -126,7 +128,7 @@ void CGleanDlg::busy(const std::function<void()>& action)
     EnableItem(IDC_SEND, true);
 }
 
-void CGleanDlg::save()
+std::wstring CGleanDlg::askDestination()
 {
     // The file dialog may change the current directory.
     std::vector<wchar_t> current(32768);
@@ -138,11 +140,18 @@ void CGleanDlg::save()
     request.initialFolder = CGleanSettings::SpecialFolder(CSIDL_PERSONAL);
     request.fileName = L"Glean.zip";
     const std::wstring destination = Mica::AskSaveFileName(Handle(), request);
+    if (!destination.empty() && length > 0 && !::SetCurrentDirectoryW(current.data()))
+        Bas::ThrowLastError();
+    return destination;
+}
+
+void CGleanDlg::save()
+{
+    const std::wstring destination = askDestination();
     if (destination.empty())
         return;
-    if (length > 0 && !::SetCurrentDirectoryW(current.data()))
-        Bas::ThrowLastError();
     CollectAndCopy(destination);
+    showSummary(destination);
 }
 
 void CGleanDlg::send()
@@ -150,7 +159,50 @@ void CGleanDlg::send()
     const std::wstring folder = Bas::CreateTempFolder(Bas::GetTempFolder());
     const std::wstring archive = Bas::JoinPath(folder, L"Glean.zip");
     CollectAndCopy(archive);
+    // Mail servers refuse large attachments; above the limit the user may
+    // save the archive already collected instead.
+    const int limit = CGleanSettings::Instance().MaxMailSizeMB();
+    const std::uint64_t size = FileSize(archive);
+    if (limit > 0 && size > std::uint64_t(limit) * 1048576) {
+        const int answer = Bas::ShowMessage(Bas::Format(MSG_ARCHIVE_TOO_LARGE_FOR_MAIL, MegabytesText(size),
+                                                        std::to_wstring(limit)),
+                                            MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (answer == IDNO) {
+            const std::wstring destination = askDestination();
+            if (!destination.empty()) {
+                m_collector->CopyArchive(destination);
+                showSummary(destination);
+            }
+            return;
+        }
+        if (answer != IDYES)
+            return;
+    }
     SendArchive(archive);
+}
+
+void CGleanDlg::showSummary(const std::wstring& destination)
+{
+    const std::uint64_t size = FileSize(destination);
+    Bas::ShowMessage(Bas::Format(MSG_ARCHIVE_SAVED, destination, MegabytesText(size),
+                                 Granite::FileSha256Text(destination), std::to_wstring(size)),
+                     MB_OK | MB_ICONINFORMATION);
+}
+
+std::uint64_t CGleanDlg::FileSize(const std::wstring& path)
+{
+    return Bas::CFile(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead | Bas::CFile::ShareWrite).GetLength();
+}
+
+std::wstring CGleanDlg::MegabytesText(std::uint64_t bytes)
+{
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%.2f", static_cast<double>(bytes) / 1048576.0);
+    // The digits are written with a point whatever the locale says.
+    for (wchar_t& c : text)
+        if (c == L',')
+            c = L'.';
+    return text;
 }
 
 void CGleanDlg::SendArchive(const std::wstring& archive)
@@ -211,7 +263,7 @@ void CGleanDlg::CollectAndCopy(const std::wstring& destination)
     try {
         m_collector->CollectLogs();
         m_collector->PackArchive();
-        Bas::CopyFileReplacing(m_collector->ArchivePath(), destination);
+        m_collector->CopyArchive(destination);
     } catch (Bas::CException*) {
         restore();
         throw;

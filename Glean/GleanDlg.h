@@ -8,6 +8,7 @@
 #include "LogCollector.h"
 #include "Message.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,9 @@ inline const Bas::CMessageName MSG_SUGGESTION{L"MSG_SUGGESTION"};
 inline const Bas::CMessageName MSG_COLLECTING_FILES{L"MSG_COLLECTING_FILES"};
 inline const Bas::CMessageName MSG_SUBJ_MAIL{L"MSG_SUBJ_MAIL"};
 inline const Bas::CMessageName MSG_BODY_MAIL{L"MSG_BODY_MAIL"};
+// The summary after a Save, and the question before a large Send.
+inline const Bas::CMessageName MSG_ARCHIVE_SAVED{L"MSG_ARCHIVE_SAVED"};
+inline const Bas::CMessageName MSG_ARCHIVE_TOO_LARGE_FOR_MAIL{L"MSG_ARCHIVE_TOO_LARGE_FOR_MAIL"};
 
 class CGleanDlg : public Mica::CDialog {
 public:
@@ -42,7 +46,7 @@ public:
     explicit CGleanDlg(int language);
 
     // One collection run with the progress bar shown, then the archive
-    // copied to the destination, replacing a file there.
+    // copied to the destination, replacing a file there, and verified.
     void CollectAndCopy(const std::wstring& destination);
     // Writes out the mail sender that matches the installed Outlook's
     // bitness and runs it on the archive, waiting while the window stays
@@ -56,6 +60,14 @@ protected:
 private:
     void save();
     void send();
+    // The path the user picks in the save-file dialog; empty on Cancel.
+    std::wstring askDestination();
+    // Where the archive went, its size and its SHA-256, for support to
+    // check what they receive.
+    void showSummary(const std::wstring& destination);
+    static std::uint64_t FileSize(const std::wstring& path);
+    // Megabytes with two decimals.
+    static std::wstring MegabytesText(std::uint64_t bytes);
     // Runs an action with Save and Send disabled; its errors are reported
     // (a cancellation silently) and the buttons are enabled again.
     void busy(const std::function<void()>& action);

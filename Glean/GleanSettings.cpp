@@ -286,6 +286,9 @@ void CGleanSettings::Load()
 
     m_recipientAddress = ini.GetValue(L"Common", L"RecipientAddress", kDefaultRecipientAddress);
     m_recipientName = ini.GetValue(L"Common", L"RecipientName", kDefaultRecipientName);
+    int limit = 0;
+    if (Bas::ParseInteger(ini.GetValue(L"Common", L"MaxMailSizeMB"), limit) && limit >= 0)
+        m_maxMailSizeMB = limit;
 
     if (!ini.HasSection(L"Msi")) {
         Log(Bas::Format(MSG_SECTION_NOT_FOUND, L"Msi"));

@@ -64,6 +64,9 @@ public:
     const std::vector<CEventLogSpec>& EventLogs() const noexcept { return m_eventLogs; }
     const std::wstring& RecipientAddress() const noexcept { return m_recipientAddress; }
     const std::wstring& RecipientName() const noexcept { return m_recipientName; }
+    // [Common] MaxMailSizeMB: the largest archive sent without asking, in
+    // MB (default 20); 0 asks never.
+    int MaxMailSizeMB() const noexcept { return m_maxMailSizeMB; }
 
     // Environment variables, then a special-folder macro.
     static std::wstring ExpandPath(const std::wstring& path);
@@ -91,6 +94,7 @@ private:
     std::vector<CEventLogSpec> m_eventLogs;
     std::wstring m_recipientAddress;
     std::wstring m_recipientName;
+    int m_maxMailSizeMB = 20;
 };
 
 } // namespace Glean

@@ -16,6 +16,7 @@
 #include "TempFile.h"
 #include "TextStream.h"
 #include "ZipCompressor.h"
+#include "ZipVerifier.h"
 #include "generated/GleanMessages.h"
 
 #include <cstdio>
@@ -201,7 +202,20 @@ void CLogCollector::PackArchive()
     log.Write();
     AddStreamEntry(zip, log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
     zip.Close();
+    m_archiveEntries = zip.Entries();
     Mica::PumpMessages();
+}
+
+void CLogCollector::CopyArchive(const std::wstring& destination) const
+{
+    Bas::CopyFileReplacing(m_archiveFile, destination);
+    try {
+        Granite::VerifyZipArchive(destination, m_archiveEntries);
+    } catch (Bas::CException*) {
+        // Rather no file than a damaged one that looks good.
+        ::DeleteFileW(destination.c_str());
+        throw;
+    }
 }
 
 } // namespace Glean

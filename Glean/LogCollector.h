@@ -3,13 +3,10 @@
 #pragma once
 
 #include "RegistryExport.h"
+#include "ZipCompressor.h"
 
 #include <string>
 #include <vector>
-
-namespace Granite {
-class CZipCompressor;
-}
 
 namespace Glean {
 
@@ -27,6 +24,10 @@ public:
     const std::wstring& MainLogText();
     void PackArchive();
     const std::wstring& ArchivePath() const noexcept { return m_archiveFile; }
+    // Copies the packed archive to the destination, replacing a file there,
+    // and reads the copy back against what was written; a copy that does
+    // not verify is removed and its error raised.
+    void CopyArchive(const std::wstring& destination) const;
 
     // The archive name of collected file `index`: its key-name folder, its
     // sub-folder, the number ("%03d_") and its own file name.
@@ -48,6 +49,7 @@ private:
     std::vector<std::wstring> m_eventLogFiles;
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
+    std::vector<Granite::CZipEntry> m_archiveEntries;
 };
 
 // Adds an open-for-reading file as a stream with its time and attributes.

@@ -2,7 +2,8 @@
 # The main dialog under Xvfb, driven through its controls: the texts and the
 # system information shown, Save through the save-file dialog (Cancel, a new
 # file, replacing a file only after the user agrees, a destination that
-# cannot be written, then a second Save), closing the window during a
+# cannot be written, then a second Save) with the summary of each saved
+# archive (path, size, SHA-256), closing the window during a
 # collection, and the right-to-left template for Arabic. Screenshots go to
 # the build's screenshots folder.
 #   dialog_test.sh GLEAN_EXE GLEAN0_DLL GLEAN61_DLL UIDRIVER_EXE FILE_LOCKER_EXE WORK_DIR
@@ -33,6 +34,20 @@ save_as() {
   ui click 'Save As' Save 5 >/dev/null
 }
 buttons_back() { until_ok 60 enabled 1008 && enabled 1003; }
+# The summary after a Save: where the archive went, its size in MB and the
+# SHA-256 that sha256sum gives; then OK.
+summary() {
+  local box sha size
+  box=$(ui wait Glean+65535 60) || { echo "no summary after saving $1"; fail=1; return; }
+  [ -n "${2:-}" ] && shot "$2"
+  text=$(printf '%s\n' "$box" | sed -n 's/^control 65535 Static //p')
+  sha=$(sha256sum "$1" | cut -d' ' -f1)
+  bytes=$(stat -c %s "$1")
+  size=$(awk -v b="$bytes" 'BEGIN { printf "%.2f", b / 1048576 }')
+  expected="The archive was saved as\\n$(win "$1")\\n\\nSize: $size MB ($bytes bytes)\\nSHA-256: $sha"
+  [ "$text" = "$expected" ] || { echo "summary: $text"; echo "expected: $expected"; fail=1; }
+  ui click Glean+65535 OK 5 >/dev/null
+}
 temp_files() { ls "$WINEPREFIX"/drive_c/users/*/Temp 2>/dev/null | grep -E '^(GML|GFL|GDL|GSL|GEL|GAL|tmp).....\.tmp$' || true; }
 archive_app_log() { unzip -p "$1" GleanAppLog.log | iconv -f UTF-16 -t UTF-8; }
 
@@ -57,7 +72,8 @@ buttons_back || { echo "buttons not enabled after Cancel"; fail=1; }
 
 # A new file.
 save_as "$work/out/first.zip"
-until_ok 60 test -f "$work/out/first.zip" && buttons_back || { echo "first Save gave no archive"; fail=1; }
+summary "$work/out/first.zip" dialog-summary
+buttons_back || { echo "first Save gave no archive"; fail=1; }
 "$here/check_zip.sh" "$work/out/first.zip" >/dev/null || { echo "first archive invalid"; fail=1; }
 unzip -p "$work/out/first.zip" GleanMain.log | iconv -f UTF-16 -t UTF-8 >"$work/archived-main-log.txt"
 cmp -s "$work/shown-main-log.txt" "$work/archived-main-log.txt" || { echo "shown system information differs from GleanMain.log"; fail=1; }
@@ -72,7 +88,8 @@ buttons_back
 [ "$(cat "$work/out/existing.zip")" = old ] || { echo "replaced although the user said No"; fail=1; }
 save_as "$work/out/existing.zip"
 ui click Error+6 Yes 20 >/dev/null
-until_ok 60 unzip -tq "$work/out/existing.zip" >/dev/null 2>&1 && buttons_back || { echo "not replaced after Yes"; fail=1; }
+summary "$work/out/existing.zip"
+unzip -tq "$work/out/existing.zip" >/dev/null 2>&1 && buttons_back || { echo "not replaced after Yes"; fail=1; }
 
 # A destination that cannot be written: the error in a message box, then
 # the dialog is usable for a Save that succeeds.
@@ -89,7 +106,8 @@ ui click Glean+65535 OK 5 >/dev/null
 touch "$work/release"; wait $lockerPid
 buttons_back || { echo "buttons not enabled after the error"; fail=1; }
 save_as "$work/out/second.zip"
-until_ok 60 test -f "$work/out/second.zip" && buttons_back || { echo "second Save gave no archive"; fail=1; }
+summary "$work/out/second.zip"
+buttons_back || { echo "second Save gave no archive"; fail=1; }
 "$here/check_zip.sh" "$work/out/second.zip" >/dev/null || { echo "second archive invalid"; fail=1; }
 # Four runs (first, replaced, locked, second), each adding the file once;
 # Cancel and No ran nothing. The application log keeps every run's lines.

@@ -4,7 +4,8 @@
 # without Outlook, the 64-bit one for Outlook 16 with "Bitness" x64), the
 # dialog stays alive while it runs, and the message carries the collected
 # archive byte for byte; an error of the mail sender comes up in a message
-# box. A 64-bit-only prefix cannot run the 32-bit mail
+# box; an archive too large for mail is only sent after a question. A
+# 64-bit-only prefix cannot run the 32-bit mail
 # sender, so there only the 64-bit case is tried.
 #   send_test.sh GLEAN_EXE GLEAN0_DLL UIDRIVER_EXE OWN_PROVIDER_DLL OTHER_PROVIDER_DLL WORK_DIR
 set -u
@@ -74,9 +75,47 @@ for outlook in $cases; do
   wait $pid
   ls -d "$temp"/tmp????? 2>/dev/null | grep -q . && { echo "$outlook: the folder of the sent archive was left"; fail=1; }
 done
+# An archive above MaxMailSizeMB (20 by default): the user is asked first,
+# and "No" saves the archive already collected instead, without a second
+# run; with MaxMailSizeMB=0 it is sent without a question.
+head -c 25M /dev/urandom >"$work/big.bin"
+GLEAN_TEST_MAPI_MODE=
+for limit in default 0; do
+  log="$work/mapi-limit-$limit.log"
+  GLEAN_TEST_MAPI_LOG=$(win "$log")
+  { printf '%s\r\n' '[Common]' 'AppName=Pagewise'; [ $limit = 0 ] && printf 'MaxMailSizeMB=0\r\n'
+    printf '%s\r\n' '[OtherFiles]' "File1=$(win "$work/big.bin")"; } >"$work/app/Glean.ini"
+  "$WINE" "$work/app/Glean.exe" &
+  pid=$!
+  ui wait "$main" 60 >/dev/null
+  ui click "$main" 1003 5 >/dev/null
+  if [ $limit = default ]; then
+    box=$(ui wait Glean+65535 120) || { echo "no question before sending a large archive"; fail=1; }
+    import -window root "$GLEAN_WINE_ROOT/../screenshots/send-large.png" 2>/dev/null
+    printf '%s\n' "$box" | grep -q 'more than the 20 MB' || { echo "question: $box"; fail=1; }
+    ui click Glean+65535 No 5 >/dev/null
+    ui wait 'Save As' 20 >/dev/null || { echo "no save-file dialog after No"; fail=1; }
+    ui settext 'Save As' 1148 "$(win "$work/instead.zip")"
+    ui click 'Save As' Save 5 >/dev/null
+    ui wait Glean+65535 60 | grep -q 'The archive was saved as' || { echo "no summary after saving instead"; fail=1; }
+    ui click Glean+65535 OK 5 >/dev/null
+    unzip -tq "$work/instead.zip" >/dev/null 2>&1 || { echo "the archive saved instead is not valid"; fail=1; }
+    runs=$(unzip -p "$work/instead.zip" GleanAppLog.log | iconv -f UTF-16 -t UTF-8 | grep -c 'big.bin был добавлен')
+    [ "$runs" = 1 ] || { echo "$runs runs before saving instead, expected 1"; fail=1; }
+    grep -qs '^ShowForm' "$log" && { echo "sent although the user chose to save"; fail=1; }
+  else
+    until_ok 120 grep -qs '^ShowForm' "$log" || { echo "not sent with MaxMailSizeMB=0"; fail=1; }
+  fi
+  until_ok 60 sh -c "'$WINE' '$driver' details '$main' 5 | grep -q '^control 1003 .*enabled=1'"
+  ui click "$main" 1002 5 >/dev/null
+  wait $pid
+done
+rm -f "$work/big.bin"
+
 # Started without a console window, the mail sender shows its errors in a
 # message box, where the user sees them.
 GLEAN_TEST_MAPI_MODE=unresolved
+printf '%s\r\n' '[Common]' 'AppName=Pagewise' >"$work/app/Glean.ini"
 "$WINE" "$work/app/Glean.exe" &
 pid=$!
 ui wait "$main" 60 >/dev/null

@@ -87,12 +87,12 @@ TEST(GleanMessages, TableAndTexts)
     auto getId = Bas::GetProc<int (*)(const wchar_t*)>(self, "GetResourceID");
     auto count = Bas::GetProc<int (*)()>(self, "NumberOfMessages");
     ASSERT_TRUE(getId && count);
-    EXPECT_EQ(count(), 29);
+    EXPECT_EQ(count(), 31);
     EXPECT_EQ(getId(L"ERR_GLEAN_BAD_COMMAND_LINE"), 4097);
-    EXPECT_EQ(getId(L"MSG_FILES_BY_MASK_NOT_FOUND"), 4104);
-    EXPECT_EQ(getId(L"MSG_FILE_ADDED_TO_ARCHIVE"), 4105);
-    EXPECT_EQ(getId(L"MSG_FILE_NOT_FOUND"), 4106);
-    EXPECT_EQ(getId(L"MSG_USER_PROFILE"), 4124);
+    EXPECT_EQ(getId(L"MSG_FILES_BY_MASK_NOT_FOUND"), 4106);
+    EXPECT_EQ(getId(L"MSG_FILE_ADDED_TO_ARCHIVE"), 4107);
+    EXPECT_EQ(getId(L"MSG_FILE_NOT_FOUND"), 4108);
+    EXPECT_EQ(getId(L"MSG_USER_PROFILE"), 4126);
     EXPECT_EQ(getId(L"ERR_INI_FILE_IS_INVALID"), 0);
 
     EXPECT_EQ(Bas::GetText(ERR_GLEAN_BAD_COMMAND_LINE), L"Bad command line format\nRun \"Glean.exe /?\" for help");
