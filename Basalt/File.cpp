@@ -1,6 +1,7 @@
 #include "File.h"
 
 #include "Errors.h"
+#include "NativeFileSystem.h"
 
 #include <algorithm>
 
@@ -34,7 +35,8 @@ bool CFile::TryOpen(const std::wstring& path, unsigned flags)
     if (flags & ShareDelete)
         share |= FILE_SHARE_DELETE;
     const DWORD disposition = (flags & OpenCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
-    m_handle.Reset(::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_handle.Reset(
+        ::CreateFileW(LongPath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     return m_handle.IsValid();
 }
 
@@ -116,13 +118,13 @@ bool CFile::IsEndOfFile() const
 
 bool FileExists(const std::wstring& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool FolderExists(const std::wstring& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

@@ -89,6 +89,24 @@ bool IsRelativePath(const std::wstring& path)
     return !(path.size() >= 2 && path[1] == L':');
 }
 
+std::wstring LongPath(const std::wstring& path)
+{
+    // CreateDirectoryW already refuses 248 characters (room for an 8.3 name).
+    if (path.size() < 248 || path.rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    if (path.size() >= 3 && path[1] == L':' && IsSeparator(path[2])) {
+        std::wstring result = L"\\\\?\\" + path;
+        std::replace(result.begin() + 4, result.end(), L'/', L'\\');
+        return result;
+    }
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != L'?' && path[2] != L'.') {
+        std::wstring result = L"\\\\?\\UNC\\" + path.substr(2);
+        std::replace(result.begin() + 8, result.end(), L'/', L'\\');
+        return result;
+    }
+    return path;
+}
+
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
 {
     if (folder.empty())
@@ -171,7 +189,7 @@ void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool 
     if (!recursive)
         return;
     std::vector<std::wstring> folders;
-    find.Reset(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
+    find.Reset(::FindFirstFileW(LongPath(JoinPath(folder, L"*")).c_str(), &data));
     if (find) {
         do {
             const std::wstring name = data.cFileName;
@@ -202,7 +220,7 @@ std::vector<CFindEntry> ListFolderEntries(const std::wstring& folder, const std:
 {
     std::vector<CFindEntry> entries;
     WIN32_FIND_DATAW data;
-    CFindHandle find(::FindFirstFileW(JoinPath(folder, pattern).c_str(), &data));
+    CFindHandle find(::FindFirstFileW(LongPath(JoinPath(folder, pattern)).c_str(), &data));
     if (!find) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES)
@@ -250,7 +268,7 @@ DWORD VolumeSerialNumber(const std::wstring& root)
 void RemoveFolderTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW data;
-    CFindHandle find(::FindFirstFileW(JoinPath(path, L"*").c_str(), &data));
+    CFindHandle find(::FindFirstFileW(LongPath(JoinPath(path, L"*")).c_str(), &data));
     if (find) {
         do {
             const std::wstring name = data.cFileName;
@@ -267,12 +285,12 @@ void RemoveFolderTree(const std::wstring& path)
             } else {
                 if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
                     ::SetFileAttributesW(child.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-                ::DeleteFileW(child.c_str());
+                ::DeleteFileW(LongPath(child).c_str());
             }
         } while (::FindNextFileW(find.Get(), &data));
     }
     find.Reset();
-    ::RemoveDirectoryW(path.c_str());
+    ::RemoveDirectoryW(LongPath(path).c_str());
 }
 
 void CreateFolders(const std::wstring& path)
@@ -282,13 +300,13 @@ void CreateFolders(const std::wstring& path)
     const std::wstring parent = FolderOf(path);
     if (!parent.empty() && parent != path && !(parent.size() == 2 && parent[1] == L':'))
         CreateFolders(parent);
-    if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    if (!::CreateDirectoryW(LongPath(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
         ThrowFileError(::GetLastError(), path);
 }
 
 void CopyFileReplacing(const std::wstring& source, const std::wstring& target)
 {
-    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE))
+    if (!::CopyFileW(LongPath(source).c_str(), LongPath(target).c_str(), FALSE))
         ThrowFileError(::GetLastError(), target);
 }
 

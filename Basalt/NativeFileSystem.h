@@ -21,6 +21,10 @@ std::wstring FolderOf(const std::wstring& path);
 std::wstring FileNameOf(const std::wstring& path);
 // A path that starts neither with a separator nor with a drive letter.
 bool IsRelativePath(const std::wstring& path);
+// The path in the form that file functions take beyond MAX_PATH: a full
+// path of 248 characters or more gets the prefix "\\?\" ("\\?\UNC\" for
+// a network path); any other path is returned as it is.
+std::wstring LongPath(const std::wstring& path);
 // folder + "\" + name, without doubling a separator.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // The full path with "." and ".." resolved and "/" turned into "\".

@@ -52,7 +52,7 @@ std::vector<Bas::CFindEntry> CWindowsDriveSystem::ListFolder(const std::wstring&
 DWORD CWindowsDriveSystem::FileSize(const std::wstring& path, std::uint64_t& size)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+    if (!::GetFileAttributesExW(Bas::LongPath(path).c_str(), GetFileExInfoStandard, &data))
         return ::GetLastError();
     size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     return 0;

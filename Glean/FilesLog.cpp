@@ -121,7 +121,7 @@ void ListFolder(const std::wstring& indent, const std::wstring& folder, bool rec
                             AttributesOf(file, data);
         if (!opened) {
             file.Close();
-            if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+            if (!::GetFileAttributesExW(Bas::LongPath(path).c_str(), GetFileExInfoStandard, &data)) {
                 lines.push_back(indent + entry.name + L"\tFailed to get file attributes:" +
                                 Bas::GetLastErrorText(::GetLastError()));
                 continue;

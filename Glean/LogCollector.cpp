@@ -208,11 +208,11 @@ void CLogCollector::PackArchive()
 
 void CLogCollector::CopyArchive(const std::wstring& destination) const
 {
-    Bas::CopyFileReplacing(m_archiveFile, destination);
+    // Rather no file than a damaged or partial one that looks good.
     try {
+        Bas::CopyFileReplacing(m_archiveFile, destination);
         Granite::VerifyZipArchive(destination, m_archiveEntries);
     } catch (Bas::CException*) {
-        // Rather no file than a damaged one that looks good.
         ::DeleteFileW(destination.c_str());
         throw;
     }

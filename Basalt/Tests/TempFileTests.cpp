@@ -139,3 +139,19 @@ TEST(TempFolders, RemovalLeavesWhatALinkPointsTo)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Paths, LongPathsGetTheirPrefix)
+{
+    const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"/x.txt";
+    EXPECT_EQ(Bas::LongPath(deep), L"\\\\?\\C:\\" + std::wstring(300, L'd') + L"\\x.txt");
+    EXPECT_EQ(Bas::LongPath(L"C:\\short\\x.txt"), L"C:\\short\\x.txt");
+    const std::wstring share = L"\\\\server\\share\\" + std::wstring(300, L's');
+    EXPECT_EQ(Bas::LongPath(share), L"\\\\?\\UNC\\server\\share\\" + std::wstring(300, L's'));
+    EXPECT_EQ(Bas::LongPath(L"\\\\?\\" + deep.substr(0, 200)), L"\\\\?\\" + deep.substr(0, 200));
+    // A relative path cannot take the prefix.
+    EXPECT_EQ(Bas::LongPath(std::wstring(300, L'r')), std::wstring(300, L'r'));
+}
+
+} // namespace
