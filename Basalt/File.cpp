@@ -116,6 +116,25 @@ bool CFile::IsEndOfFile() const
     return GetPosition() >= GetLength();
 }
 
+bool CFile::GetStatus(WIN32_FILE_ATTRIBUTE_DATA& status) const
+{
+    FILE_BASIC_INFO basic = {};
+    LARGE_INTEGER size = {};
+    if (!::GetFileInformationByHandleEx(m_handle.Get(), FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileSizeEx(m_handle.Get(), &size))
+        return false;
+    status.dwFileAttributes = basic.FileAttributes;
+    status.ftCreationTime.dwLowDateTime = static_cast<DWORD>(basic.CreationTime.QuadPart);
+    status.ftCreationTime.dwHighDateTime = static_cast<DWORD>(basic.CreationTime.QuadPart >> 32);
+    status.ftLastAccessTime.dwLowDateTime = static_cast<DWORD>(basic.LastAccessTime.QuadPart);
+    status.ftLastAccessTime.dwHighDateTime = static_cast<DWORD>(basic.LastAccessTime.QuadPart >> 32);
+    status.ftLastWriteTime.dwLowDateTime = static_cast<DWORD>(basic.LastWriteTime.QuadPart);
+    status.ftLastWriteTime.dwHighDateTime = static_cast<DWORD>(basic.LastWriteTime.QuadPart >> 32);
+    status.nFileSizeHigh = static_cast<DWORD>(size.QuadPart >> 32);
+    status.nFileSizeLow = static_cast<DWORD>(size.QuadPart);
+    return true;
+}
+
 bool FileExists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());

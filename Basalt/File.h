@@ -40,6 +40,10 @@ public:
     std::uint64_t GetLength() const;
     void SetLength(std::uint64_t length);
     bool IsEndOfFile() const;
+    // The open file's attributes, last-write time and size, from the handle
+    // (GetFileInformationByHandle would add a volume query that costs more
+    // than the file under some systems); false when they cannot be read.
+    bool GetStatus(WIN32_FILE_ATTRIBUTE_DATA& status) const;
 
     const std::wstring& Path() const noexcept { return m_path; }
     HANDLE Handle() const noexcept { return m_handle.Get(); }

@@ -220,6 +220,58 @@ std::vector<std::wstring> CRegistryKey::EnumSubkeyNames() const
     });
 }
 
+std::vector<CRegistryKey::CValue> CRegistryKey::EnumValues() const
+{
+    std::vector<CValue> values;
+    CInfo info;
+    if (!QueryInfo(info))
+        return values;
+    // Sized for the key's longest name and data; a value that grew meanwhile
+    // enlarges them and is read again.
+    constexpr std::size_t kLongestName = 32768;
+    std::vector<wchar_t> name(std::min<std::size_t>(kLongestName, std::size_t{info.maxValueNameLength} + 1));
+    std::vector<BYTE> data(std::max<std::size_t>(info.maxValueLength, 256));
+    for (DWORD index = 0;;) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        LONG code = ::RegEnumValueW(m_key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+        if (code == ERROR_MORE_DATA) {
+            const std::size_t names = name.size();
+            const std::size_t bytes = data.size();
+            if (name.size() < kLongestName)
+                name.resize(std::min(kLongestName, name.size() * 2));
+            if (size > data.size())
+                data.resize(size);
+            if (name.size() != names || data.size() != bytes)
+                continue;
+        }
+        if (code == ERROR_NO_MORE_ITEMS) {
+            ::SetLastError(ERROR_SUCCESS);
+            return values;
+        }
+        CValue value;
+        if (code != ERROR_SUCCESS) {
+            // The data could not be read (keys that Windows fills on demand
+            // can refuse it): the value is kept with its name and the error.
+            nameLength = static_cast<DWORD>(name.size());
+            const LONG nameCode =
+                ::RegEnumValueW(m_key.Get(), index, name.data(), &nameLength, nullptr, &type, nullptr, nullptr);
+            if (nameCode != ERROR_SUCCESS) {
+                ::SetLastError(static_cast<DWORD>(nameCode == ERROR_NO_MORE_ITEMS ? code : nameCode));
+                return values;
+            }
+            value.error = code;
+            size = 0;
+        }
+        value.name.assign(name.data(), nameLength);
+        value.type = type;
+        value.data.assign(data.begin(), data.begin() + size);
+        values.push_back(std::move(value));
+        ++index;
+    }
+}
+
 std::wstring ReadRegistryString(HKEY root, const std::wstring& subkey, const std::wstring& name,
                                 const std::wstring& defaultValue)
 {

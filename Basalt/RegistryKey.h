@@ -40,6 +40,17 @@ public:
     std::vector<std::wstring> EnumValueNames() const;
     std::vector<std::wstring> EnumSubkeyNames() const;
 
+    struct CValue {
+        std::wstring name;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        // ERROR_SUCCESS, or the code that kept the data from being read.
+        LONG error = ERROR_SUCCESS;
+    };
+    // Every value with its type and data in one pass, in index order; a
+    // listing error ends it as it ends EnumValueNames.
+    std::vector<CValue> EnumValues() const;
+
     struct CInfo {
         DWORD subkeys = 0;
         DWORD maxSubkeyLength = 0;

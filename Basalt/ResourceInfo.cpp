@@ -41,7 +41,15 @@ struct CPrefix {
     std::set<int> reportedMissing;
 };
 
+struct CCachedText {
+    std::wstring text;
+    bool defined;
+};
+
 struct CRegistry {
+    // Looked-up texts by language and name; emptied whenever modules or
+    // languages change.
+    std::map<int, std::map<std::wstring, CCachedText, std::less<>>> texts;
     std::vector<CResourceModule> global;
     std::map<int, std::vector<CLanguageModule>> perLanguage;
     std::vector<CPrefix> prefixes;
@@ -135,6 +143,7 @@ void LoadLanguageModules(CRegistry& registry, int language)
 {
     if (registry.perLanguage.count(language) != 0)
         return;
+    registry.texts.erase(language);
     auto& loaded = registry.perLanguage[language];
     for (const auto& prefix : registry.prefixes) {
         const auto found = prefix.paths.find(language);
@@ -231,6 +240,7 @@ int LanguageFromLangId(LANGID langId) noexcept
 void RegisterResourceModule(HMODULE module)
 {
     std::lock_guard guard(g_lock);
+    Registry().texts.clear();
     Registry().global.push_back(DescribeModule(module));
 }
 
@@ -273,6 +283,7 @@ void AddResourcePrefix(const std::wstring& folder, const std::wstring& filePrefi
             registry.language = user >= 0 && IsAvailable(registry, user) ? user : 0;
         }
         registry.perLanguage.erase(registry.language);
+        registry.texts.clear();
         LoadLanguageModules(registry, registry.language);
         reports = MissingModuleReports(registry);
     }
@@ -337,17 +348,28 @@ bool LoadMessageText(const wchar_t* name, std::wstring& text)
     std::lock_guard guard(g_lock);
     CRegistry& registry = Registry();
     const int language = t_language >= 0 ? t_language : registry.language;
+    // A text once found (or not) is kept until the modules change: a log
+    // of many lines asks for the same few texts again and again.
+    auto& cached = registry.texts[language];
+    if (const auto found = cached.find(name); found != cached.end()) {
+        if (found->second.defined)
+            text = found->second.text;
+        return found->second.defined;
+    }
+    bool defined = false;
     const auto loaded = registry.perLanguage.find(language);
     if (loaded != registry.perLanguage.end()) {
-        for (auto it = loaded->second.rbegin(); it != loaded->second.rend(); ++it) {
+        for (auto it = loaded->second.rbegin(); it != loaded->second.rend() && !defined; ++it) {
             if (it->module.getResourceId == nullptr)
                 continue;
             const int id = it->module.getResourceId(name);
-            if (id != 0 && LoadModuleString(it->module.module, static_cast<UINT>(id), text))
-                return true;
+            defined = id != 0 && LoadModuleString(it->module.module, static_cast<UINT>(id), text);
         }
     }
-    return SearchModules(registry.global, name, text);
+    if (!defined)
+        defined = SearchModules(registry.global, name, text);
+    cached.emplace(name, CCachedText{defined ? text : std::wstring(), defined});
+    return defined;
 }
 
 bool LoadModuleString(HMODULE module, UINT id, std::wstring& text)
@@ -396,6 +418,7 @@ void ResetResourceBase()
 {
     std::lock_guard guard(g_lock);
     CRegistry& registry = Registry();
+    registry.texts.clear();
     registry.perLanguage.clear();
     registry.prefixes.clear();
     registry.language = 0;

@@ -62,37 +62,6 @@ std::wstring DigestOrError(Digest digest)
     }
 }
 
-// Waiting window messages are dispatched between entries, at most every
-// 10 ms: often enough for the dialog to stay responsive, and rare enough not
-// to cost more than the listing of a folder of small files.
-void PumpNowAndThen()
-{
-    static thread_local ULONGLONG last = 0;
-    const ULONGLONG now = ::GetTickCount64();
-    if (now - last >= 10) {
-        last = now;
-        Mica::PumpMessages();
-    }
-}
-
-// The attributes, write time and size of an open file: the same answers as
-// GetFileAttributesExW, without looking the path up again. (The volume
-// details that GetFileInformationByHandle adds cost far more than the file.)
-bool AttributesOf(Bas::CFile& file, WIN32_FILE_ATTRIBUTE_DATA& data)
-{
-    FILE_BASIC_INFO basic = {};
-    LARGE_INTEGER size = {};
-    if (!::GetFileInformationByHandleEx(file.Handle(), FileBasicInfo, &basic, sizeof basic) ||
-        !::GetFileSizeEx(file.Handle(), &size))
-        return false;
-    data.dwFileAttributes = basic.FileAttributes;
-    data.ftLastWriteTime.dwLowDateTime = static_cast<DWORD>(basic.LastWriteTime.QuadPart);
-    data.ftLastWriteTime.dwHighDateTime = static_cast<DWORD>(basic.LastWriteTime.QuadPart >> 32);
-    data.nFileSizeHigh = static_cast<DWORD>(size.QuadPart >> 32);
-    data.nFileSizeLow = static_cast<DWORD>(size.QuadPart);
-    return true;
-}
-
 } // namespace
 
 std::wstring GetFileMd5Text(const std::wstring& path)
@@ -118,7 +87,7 @@ void ListFolder(const std::wstring& indent, const std::wstring& folder, bool rec
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         const bool opened = !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                             file.TryOpen(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead) &&
-                            AttributesOf(file, data);
+                            file.GetStatus(data);
         if (!opened) {
             file.Close();
             if (!::GetFileAttributesExW(Bas::LongPath(path).c_str(), GetFileExInfoStandard, &data)) {
@@ -139,7 +108,7 @@ void ListFolder(const std::wstring& indent, const std::wstring& folder, bool rec
                                                       : DigestOrError([&] { return GetFileMd5Text(path); });
             lines.push_back(indent + entry.name + L"\t" + time + L"\t" + size + L"\t" + digest);
         }
-        PumpNowAndThen();
+        Mica::PumpMessagesNowAndThen();
     }
 }
 

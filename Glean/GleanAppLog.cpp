@@ -3,12 +3,18 @@
 #include "Errors.h"
 #include "TempFile.h"
 #include "TextStream.h"
+#include "ZipCompressor.h"
+
+#include <algorithm>
+#include <string_view>
 
 namespace Glean {
 
 namespace {
 
 CGleanAppLog* g_instance = nullptr;
+
+constexpr std::size_t kBlockSize = 0x10000;
 
 } // namespace
 
@@ -29,10 +35,43 @@ CGleanAppLog& CGleanAppLog::Instance()
     return *g_instance;
 }
 
+void CGleanAppLog::AddLine(const std::wstring& line)
+{
+    const std::string text = Granite::ToUtf8(line);
+    if (m_blocks.empty() || m_blocks.back().size() + text.size() + 1 > m_blocks.back().capacity()) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(std::max(kBlockSize, text.size() + 1));
+    }
+    m_blocks.back() += text;
+    m_blocks.back() += '\0';
+}
+
+template <class Visit>
+void CGleanAppLog::forEachLine(Visit visit) const
+{
+    for (const std::string& block : m_blocks)
+        for (std::size_t at = 0; at < block.size();) {
+            const std::size_t end = block.find('\0', at);
+            visit(std::string_view(block).substr(at, end - at));
+            at = end + 1;
+        }
+}
+
+std::vector<std::wstring> CGleanAppLog::Lines() const
+{
+    std::vector<std::wstring> lines;
+    forEachLine([&](std::string_view line) { lines.push_back(Granite::FromUtf8(line)); });
+    return lines;
+}
+
 void CGleanAppLog::Write() const
 {
     BAS_ASSERT(!m_filePath.empty());
-    Bas::WriteLines(m_filePath, m_lines);
+    // As WriteLines writes a list: UTF-16 with its mark, CR LF after each.
+    Bas::CTextFile file;
+    file.Open(m_filePath, Bas::CTextFile::ModeWrite, 1200);
+    forEachLine([&](std::string_view line) { file.WriteLine(Granite::FromUtf8(line)); });
+    file.Close();
 }
 
 std::wstring WriteEnvironmentLog()

@@ -17,8 +17,9 @@ public:
     // The process-wide instance.
     static CGleanAppLog& Instance();
 
-    void AddLine(const std::wstring& line) { m_lines.push_back(line); }
-    const std::vector<std::wstring>& Lines() const noexcept { return m_lines; }
+    void AddLine(const std::wstring& line);
+    // The lines as they were added.
+    std::vector<std::wstring> Lines() const;
 
     void SetFilePath(const std::wstring& path) { m_filePath = path; }
     const std::wstring& FilePath() const noexcept { return m_filePath; }
@@ -26,8 +27,14 @@ public:
     void Write() const;
 
 private:
+    template <class Visit>
+    void forEachLine(Visit visit) const;
+
     std::wstring m_filePath;
-    std::vector<std::wstring> m_lines;
+    // A run over many files adds a line for each, and they all stay until
+    // the end: kept in UTF-8, each ended by a zero byte, in blocks that are
+    // filled before the next is begun.
+    std::vector<std::string> m_blocks;
 };
 
 // Writes the process environment, one NAME=VALUE line a string, into a new

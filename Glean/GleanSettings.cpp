@@ -229,6 +229,9 @@ void CGleanSettings::Load()
         m_tempDir = Bas::GetTempFolder();
 
     loadCollectedFiles(ini);
+    // The list stays for the whole program; a mask's thousands of files
+    // leave no doubling slack behind.
+    m_otherFiles.shrink_to_fit();
 
     if (!ini.HasSection(L"Registry")) {
         Log(Bas::Format(MSG_SECTION_NOT_FOUND, L"Registry"));
@@ -357,7 +360,7 @@ void CGleanSettings::loadSection(const Bas::CIniFile& ini, const std::wstring& s
             std::wstring path = hasBase ? Bas::NormalizePath(Bas::JoinPath(base, value)) : value;
             path = ExpandPath(path);
             if (Bas::FileExists(path))
-                m_otherFiles.push_back({path, key, std::wstring()});
+                m_otherFiles.push_back({path, std::make_shared<const std::wstring>(key), std::wstring()});
             else
                 Log(Bas::Format(MSG_FILE_NOT_FOUND, path));
         }
@@ -378,7 +381,7 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
         Log(Bas::Format(MSG_DIRECTORY_NOT_FOUND, written));
         return;
     }
-    const auto found = Bas::FindFiles(folder, pattern, recursive);
+    auto found = Bas::FindFiles(folder, pattern, recursive);
     if (found.empty()) {
         Log(Bas::Format(MSG_FILES_BY_MASK_NOT_FOUND, Bas::JoinPath(written, pattern)));
         return;
@@ -387,7 +390,8 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
     // the folder part of the pattern included. A pattern that leads out of
     // the folder ("..\\x\\*.log") gives none, so that no archive name climbs.
     const std::wstring searched = folder.substr(0, folder.size() - 1);
-    for (const auto& path : found) {
+    const auto key = std::make_shared<const std::wstring>(keyName);
+    for (auto& path : found) {
         const std::wstring parent = Bas::FolderOf(path);
         std::wstring sub;
         if (parent.size() > searched.size() && parent[searched.size()] == L'\\' &&
@@ -398,7 +402,7 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
                 if (c == L'\\')
                     c = L'/';
         }
-        m_otherFiles.push_back({path, keyName, sub});
+        m_otherFiles.push_back({std::move(path), key, std::move(sub)});
     }
 }
 

@@ -6,6 +6,7 @@
 #include "IniFile.h"
 #include "Message.h"
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,8 +17,11 @@ inline const Bas::CMessageName ERR_INI_FILE_IS_INVALID{L"ERR_INI_FILE_IS_INVALID
 
 struct COtherFile {
     std::wstring path;
-    std::wstring keyName;
+    // The settings key that named it, shared by all files a mask finds.
+    std::shared_ptr<const std::wstring> key;
     std::wstring subFolder; // "/"-separated, ending in "/" when not empty
+
+    const std::wstring& KeyName() const noexcept { return *key; }
 };
 
 struct CAccessObject {

@@ -48,9 +48,6 @@ const std::wstring& CLogCollector::MainLogText()
 
 void CLogCollector::CollectLogs()
 {
-    m_otherFiles.clear();
-    for (const auto& file : CGleanSettings::Instance().OtherFiles())
-        m_otherFiles.push_back(file.path);
     if (m_mainLogFile.empty()) {
         const std::wstring& text = MainLogText();
         const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), L"GML", L"tmp");
@@ -101,13 +98,13 @@ void AddStreamEntry(Granite::CZipCompressor& zip, const std::wstring& source, co
                     const std::wstring& comment)
 {
     Bas::CFile input(source, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
-    BY_HANDLE_FILE_INFORMATION information = {};
+    WIN32_FILE_ATTRIBUTE_DATA status = {};
     std::uint16_t dosDate = 0;
     std::uint16_t dosTime = 0;
     std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
-    if (::GetFileInformationByHandle(input.Handle(), &information)) {
-        attributes = information.dwFileAttributes;
-        Granite::CZipCompressor::ToDosTime(information.ftLastWriteTime, dosDate, dosTime);
+    if (input.GetStatus(status)) {
+        attributes = status.dwFileAttributes;
+        Granite::CZipCompressor::ToDosTime(status.ftLastWriteTime, dosDate, dosTime);
     }
     zip.AddStream(input, name, comment, dosDate, dosTime, attributes);
 }
@@ -168,11 +165,14 @@ void CLogCollector::PackArchive()
     following.insert(following.end(), msiNames.begin(), msiNames.end());
     following.insert(following.end(), eventLogNames.begin(), eventLogNames.end());
     zip.ReserveEntries(Granite::CZipCompressor::EntriesFor(following));
+    // The records of all entries at once, rather than a vector that doubles.
+    zip.ReserveRecords(zip.EntryCount() + settings.OtherFiles().size() + Granite::CZipCompressor::EntriesFor(following) +
+                       64);
 
     const auto& others = settings.OtherFiles();
     for (std::size_t i = 0; i < others.size(); ++i) {
-        addFileLogged(zip, others[i].path, OtherFileName(others[i].keyName, others[i].subFolder, i, others[i].path));
-        Mica::PumpMessages();
+        addFileLogged(zip, others[i].path, OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path));
+        Mica::PumpMessagesNowAndThen();
     }
     zip.ReserveEntries(1);
     for (const CRegistryExportFile& file : m_registryExports) {
@@ -202,7 +202,7 @@ void CLogCollector::PackArchive()
     log.Write();
     AddStreamEntry(zip, log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
     zip.Close();
-    m_archiveEntries = zip.Entries();
+    m_archiveEntries = zip.TakeEntries();
     Mica::PumpMessages();
 }
 

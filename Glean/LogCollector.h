@@ -28,6 +28,8 @@ public:
     // and reads the copy back against what was written; a copy that does
     // not verify is removed and its error raised.
     void CopyArchive(const std::wstring& destination) const;
+    // The entries as the writer wrote them, for reading the archive back.
+    const std::vector<Granite::CZipEntry>& ArchiveEntries() const noexcept { return m_archiveEntries; }
 
     // The archive name of collected file `index`: its key-name folder, its
     // sub-folder, the number ("%03d_") and its own file name.
@@ -37,7 +39,6 @@ public:
 private:
     void addFileLogged(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name);
 
-    std::vector<std::wstring> m_otherFiles;
     std::wstring m_mainLogText;
     std::wstring m_mainLogFile;
     std::wstring m_filesLogFile;

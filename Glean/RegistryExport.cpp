@@ -8,7 +8,10 @@
 #include "TextStream.h"
 #include "generated/GleanMessages.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
 
 namespace Glean {
 
@@ -17,27 +20,20 @@ namespace {
 class CWindowsKey : public IRegistryKeySource {
 public:
     explicit CWindowsKey(Bas::CRegistryKey key) : m_key(std::move(key)) {}
-    std::vector<std::wstring> ValueNames() override { return m_key.EnumValueNames(); }
-    DWORD ValueType(const std::wstring& name) override { return m_key.GetValueType(name); }
-    std::wstring ReadString(const std::wstring& name) override { return m_key.ReadString(name); }
-    DWORD ReadDword(const std::wstring& name) override
-    {
-        DWORD value = 0;
-        m_key.ReadDword(name, value);
-        return value;
-    }
-    LONG ReadBytes(const std::wstring& name, std::vector<BYTE>& data) override { return m_key.ReadBytes(name, data); }
+    std::vector<Bas::CRegistryKey::CValue> Values() override { return m_key.EnumValues(); }
     std::vector<std::wstring> SubkeyNames() override { return m_key.EnumSubkeyNames(); }
 
 private:
     Bas::CRegistryKey m_key;
 };
 
-std::wstring Hex(BYTE value, bool upper)
+// Appends a byte as two hex digits and a comma.
+void AppendHex(std::wstring& line, BYTE value, bool upper)
 {
-    wchar_t text[4];
-    std::swprintf(text, 4, upper ? L"%02X" : L"%02x", value);
-    return text;
+    const wchar_t* digits = upper ? L"0123456789ABCDEF" : L"0123456789abcdef";
+    line += digits[value >> 4];
+    line += digits[value & 0xF];
+    line += L',';
 }
 
 // The first component and the rest of a key path, the rest's components
@@ -62,6 +58,18 @@ std::pair<std::wstring, std::wstring> SplitKeyPath(const std::wstring& keyPath)
         rest += parts[i];
     }
     return {parts[0], rest};
+}
+
+// A string value's text: up to the first zero character; empty when the
+// data is no whole number of characters.
+std::wstring TextOf(const std::vector<BYTE>& data)
+{
+    if (data.size() % 2 != 0)
+        return {};
+    std::wstring text(data.size() / 2, L'\0');
+    std::memcpy(text.data(), data.data(), data.size());
+    text.resize(std::wcslen(text.c_str()));
+    return text;
 }
 
 } // namespace
@@ -99,28 +107,45 @@ void CRegistryExporter::add(std::wstring line)
     m_lines.push_back(std::move(line));
 }
 
-void CRegistryExporter::exportValue(IRegistryKeySource& key, const std::wstring& name)
+void CRegistryExporter::exportValue(const Bas::CRegistryKey::CValue& value)
 {
+    const std::wstring& name = value.name;
     const std::wstring prefix = name.empty() ? L"@=" : L"\"" + Escape(name) + L"\"=";
-    const DWORD type = key.ValueType(name);
+    const DWORD type = value.type;
+    if (value.error != ERROR_SUCCESS) {
+        const wchar_t* token = type == REG_SZ          ? L"\"\""
+                               : type == REG_DWORD     ? L"dword:"
+                               : type == REG_EXPAND_SZ ? L"hex(2):"
+                               : type == REG_MULTI_SZ  ? L"hex(7):"
+                                                       : L"hex:";
+        wchar_t text[32];
+        std::swprintf(text, 32, L" ; error(0x%08x)", static_cast<unsigned>(value.error));
+        if (type == REG_SZ || type == REG_DWORD || type == REG_EXPAND_SZ || type == REG_MULTI_SZ ||
+            type == REG_BINARY)
+            add(prefix + token + text);
+        return;
+    }
     switch (type) {
     case REG_SZ:
-        add(prefix + L"\"" + Escape(key.ReadString(name)) + L"\"");
+        add(prefix + L"\"" + Escape(TextOf(value.data)) + L"\"");
         break;
     case REG_DWORD: {
+        // Little-endian, from at most the first four bytes.
+        DWORD number = 0;
+        std::memcpy(&number, value.data.data(), std::min<std::size_t>(value.data.size(), 4));
         wchar_t text[16];
-        std::swprintf(text, 16, L"%08x", static_cast<unsigned>(key.ReadDword(name)));
+        std::swprintf(text, 16, L"%08x", static_cast<unsigned>(number));
         add(prefix + L"dword:" + text);
         break;
     }
     case REG_EXPAND_SZ: {
-        const std::wstring text = key.ReadString(name);
+        const std::wstring text = TextOf(value.data);
         std::wstring line = prefix + L"hex(2):";
         std::size_t counter = name.size() + 10;
         const std::size_t count = (text.size() + 1) * 2;
         for (std::size_t i = 0; i < count; ++i) {
             const wchar_t unit = i / 2 < text.size() ? text[i / 2] : L'\0';
-            line += Hex(static_cast<BYTE>(i % 2 == 0 ? unit & 0xFF : unit >> 8), false) + L",";
+            AppendHex(line, static_cast<BYTE>(i % 2 == 0 ? unit & 0xFF : unit >> 8), false);
             counter += 3;
             if (counter > 76 && i + 1 < count) {
                 line += L"\\\n  ";
@@ -135,21 +160,14 @@ void CRegistryExporter::exportValue(IRegistryKeySource& key, const std::wstring&
     case REG_BINARY: {
         const bool multi = type == REG_MULTI_SZ;
         std::wstring line = prefix + (multi ? L"hex(7):" : L"hex:");
-        std::vector<BYTE> data;
-        const LONG result = key.ReadBytes(name, data);
-        if (result != ERROR_SUCCESS) {
-            wchar_t text[32];
-            std::swprintf(text, 32, L" ; error(0x%08x)", static_cast<unsigned>(result));
-            add(line + text);
-            break;
-        }
+        const std::vector<BYTE>& data = value.data;
         for (BYTE byte : data) {
             if (multi && line.size() > 76) {
                 line += L'\\';
                 add(std::move(line));
                 line = L"  ";
             }
-            line += Hex(byte, !multi) + L",";
+            AppendHex(line, byte, !multi);
         }
         if (!data.empty())
             line.pop_back();
@@ -169,8 +187,8 @@ void CRegistryExporter::exportKey(HKEY root, const std::wstring& path)
     const auto key = m_source.Open(root, path);
     if (!key)
         return;
-    for (const std::wstring& name : key->ValueNames())
-        exportValue(*key, name);
+    for (const auto& value : key->Values())
+        exportValue(value);
     for (const std::wstring& name : key->SubkeyNames())
         exportKey(root, path + L"\\" + name);
 }

@@ -3,6 +3,7 @@
 // through IRegistrySource, so it can be tried without a registry.
 #pragma once
 
+#include "RegistryKey.h"
 #include "WinApi.h"
 
 #include <memory>
@@ -16,14 +17,8 @@ namespace Glean {
 class IRegistryKeySource {
 public:
     virtual ~IRegistryKeySource() = default;
-    // In index order.
-    virtual std::vector<std::wstring> ValueNames() = 0;
-    virtual DWORD ValueType(const std::wstring& name) = 0;
-    // Up to the first zero character, unexpanded.
-    virtual std::wstring ReadString(const std::wstring& name) = 0;
-    virtual DWORD ReadDword(const std::wstring& name) = 0;
-    // The raw data; the Windows code, ERROR_SUCCESS when read.
-    virtual LONG ReadBytes(const std::wstring& name, std::vector<BYTE>& data) = 0;
+    // Every value with its type and raw data, in index order.
+    virtual std::vector<Bas::CRegistryKey::CValue> Values() = 0;
     virtual std::vector<std::wstring> SubkeyNames() = 0;
 };
 
@@ -59,7 +54,7 @@ public:
 
 private:
     void exportKey(HKEY root, const std::wstring& path);
-    void exportValue(IRegistryKeySource& key, const std::wstring& name);
+    void exportValue(const Bas::CRegistryKey::CValue& value);
     void add(std::wstring line);
 
     IRegistrySource& m_source;

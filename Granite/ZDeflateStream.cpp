@@ -16,6 +16,11 @@ CZDeflateStream::~CZDeflateStream()
     deflateEnd(&m_stream);
 }
 
+void CZDeflateStream::Reset()
+{
+    BAS_PRESUME(deflateReset(&m_stream) == Z_OK);
+}
+
 void CZDeflateStream::SetInput(const unsigned char* data, unsigned size) noexcept
 {
     m_stream.next_in = const_cast<Bytef*>(data);

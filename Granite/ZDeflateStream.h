@@ -14,6 +14,8 @@ public:
     CZDeflateStream(const CZDeflateStream&) = delete;
     CZDeflateStream& operator=(const CZDeflateStream&) = delete;
 
+    // Back to the state of a new stream, keeping the memory.
+    void Reset();
     void SetInput(const unsigned char* data, unsigned size) noexcept;
     unsigned InputLeft() const noexcept { return m_stream.avail_in; }
 

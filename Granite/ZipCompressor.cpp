@@ -52,6 +52,17 @@ void WriteSharedFields(CHeader& header, const CZipEntry& entry, std::size_t name
 
 } // namespace
 
+std::wstring FromUtf8(std::string_view bytes)
+{
+    if (bytes.empty())
+        return {};
+    const int size = static_cast<int>(bytes.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, text.data(), length);
+    return text;
+}
+
 std::string ToUtf8(const std::wstring& text)
 {
     if (text.empty())
@@ -183,8 +194,7 @@ void CZipCompressor::addDirectoryStored(const std::wstring& stored, const std::w
         return;
     addParentDirectories(stored, forEntry);
     CZipEntry entry;
-    entry.name = stored;
-    entry.comment = comment;
+    entry.SetNames(ToUtf8(stored), ToUtf8(comment));
     entry.externalAttributes = kDirectoryAttributes;
     // A directory has no data; stored (method 0) is the only method for which
     // no data at all is a valid encoding.
@@ -212,13 +222,13 @@ void CZipCompressor::AddFile(const std::wstring& sourcePath, const std::wstring&
 {
     BAS_ASSERT(m_open);
     Bas::CFile input(sourcePath, OpenRead | ShareRead);
-    BY_HANDLE_FILE_INFORMATION information;
+    WIN32_FILE_ATTRIBUTE_DATA status = {};
     std::uint16_t dosDate = 0;
     std::uint16_t dosTime = 0;
     std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
-    if (::GetFileInformationByHandle(input.Handle(), &information)) {
-        attributes = information.dwFileAttributes;
-        ToDosTime(information.ftLastWriteTime, dosDate, dosTime);
+    if (input.GetStatus(status)) {
+        attributes = status.dwFileAttributes;
+        ToDosTime(status.ftLastWriteTime, dosDate, dosTime);
     } else {
         FILETIME now;
         ::GetSystemTimeAsFileTime(&now);
@@ -236,17 +246,17 @@ void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, cons
     addParentDirectories(stored, stored);
 
     CZipEntry entry;
-    entry.name = stored;
-    entry.comment = comment;
+    entry.SetNames(ToUtf8(stored), ToUtf8(comment));
     entry.dosDate = dosDate;
     entry.dosTime = dosTime;
     entry.externalAttributes = attributes;
     const std::uint64_t start = GetPosition();
     try {
-        entry.localHeaderOffset = position();
-        writeLocalHeader(entry);
-        compressStream(entry, input);
-        const std::uint64_t end = GetPosition();
+        BAS_PRESUME(start <= kMaxPosition);
+        entry.localHeaderOffset = static_cast<std::uint32_t>(start);
+        const std::uint64_t dataStart = start + writeLocalHeader(entry);
+        compressStream(entry, input, dataStart);
+        const std::uint64_t end = dataStart + entry.compressedSize;
         if (end > kMaxPosition)
             Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, stored);
         Seek(entry.localHeaderOffset);
@@ -271,41 +281,55 @@ void CZipCompressor::cutBack(std::uint64_t offset)
     }
 }
 
-void CZipCompressor::writeLocalHeader(const CZipEntry& entry)
+std::size_t CZipCompressor::writeLocalHeader(const CZipEntry& entry)
 {
-    const std::string name = ToUtf8(entry.name);
     CHeader header;
     header.U32(0x04034B50);
-    WriteSharedFields(header, entry, name.size());
-    Write(header.Bytes().data(), header.Bytes().size());
-    Write(name.data(), name.size());
+    WriteSharedFields(header, entry, entry.nameLength);
+    // Header and name in one write.
+    std::string bytes = header.Bytes();
+    bytes += entry.Name();
+    Write(bytes.data(), bytes.size());
+    return bytes.size();
 }
 
-void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input)
+void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart)
 {
-    CMemoryBuffer in(kChunkSize);
-    CMemoryBuffer out(kChunkSize);
-    in.SetCommittedSize(kChunkSize);
-    out.SetCommittedSize(kChunkSize);
+    // The two buffers and zlib's state are made once and serve every entry:
+    // an archive of many small files would otherwise spend more on setting
+    // them up than on compressing. The memory stays the same per entry.
+    if (!m_buffers) {
+        m_buffers = std::make_unique<CBuffers>();
+        m_buffers->in.SetCommittedSize(kChunkSize);
+        m_buffers->out.SetCommittedSize(kChunkSize);
+    } else {
+        m_buffers->deflater.Reset();
+    }
+    CMemoryBuffer& in = m_buffers->in;
+    CMemoryBuffer& out = m_buffers->out;
+    CZDeflateStream& deflater = m_buffers->deflater;
 
     // The format's sizes are 32-bit and there is no zip64: an input of 4 GiB
     // or more is refused, before any work when its length tells, and at the
     // latest once the bytes read pass the limit (a file that grows).
-    if (input.GetLength() > kMaxEntrySize)
-        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entry.name);
+    const std::uint64_t length = input.GetLength();
+    if (length > kMaxEntrySize)
+        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, FromUtf8(entry.Name()));
     input.Seek(0);
     std::size_t read = input.Read(in.Data(), kChunkSize);
     in.SetSize(read);
-    CZDeflateStream deflater;
     deflater.SetInput(in.Data(), static_cast<unsigned>(read));
     uLong crc = crc32(0, Z_NULL, 0);
     std::uint64_t uncompressed = 0;
     std::uint64_t compressed = 0;
     for (;;) {
-        const bool last = input.IsEndOfFile();
         uncompressed += read;
+        // The input's end: its length as it was when the entry began (a
+        // file that grows meanwhile is taken as it was), or a short read (one
+        // that shrinks). An input of exactly one chunk ends with it.
+        const bool last = read < kChunkSize || uncompressed >= length;
         if (uncompressed > kMaxEntrySize)
-            Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entry.name);
+            Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, FromUtf8(entry.Name()));
         const unsigned char* consumedFrom = in.Data();
         for (;;) {
             out.SetCommittedSize(out.Capacity());
@@ -318,8 +342,8 @@ void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input)
             compressed += produced;
             Write(out.Data(), produced);
             // Stop early when the archive can no longer stay below 2 GiB.
-            if (GetPosition() > kMaxPosition)
-                Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, entry.name);
+            if (dataStart + compressed > kMaxPosition)
+                Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, FromUtf8(entry.Name()));
             if (produced < out.Capacity())
                 break;
         }
@@ -354,8 +378,8 @@ void CZipCompressor::writeCentralDirectory()
 {
     const std::uint32_t start = position();
     for (const auto& entry : m_entries) {
-        const std::string name = ToUtf8(entry.name);
-        const std::string comment = ToUtf8(entry.comment);
+        const std::string_view name = entry.Name();
+        const std::string_view comment = entry.Comment();
         CHeader header;
         header.U32(0x02014B50);
         header.U16(kVersion); // version made by: MS-DOS host

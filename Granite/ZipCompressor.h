@@ -5,17 +5,24 @@
 #pragma once
 
 #include "File.h"
+#include "MemoryBuffer.h"
+#include "ZDeflateStream.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
 namespace Granite {
 
+// A central-directory record. An archive holds the records of all its
+// entries until Close, so name and comment are kept as they are stored, in
+// UTF-8, one after the other in one string.
 struct CZipEntry {
-    std::wstring name;
-    std::wstring comment;
+    std::string names;
+    std::uint16_t nameLength = 0;
     std::uint32_t uncompressedSize = 0;
     std::uint32_t compressedSize = 0;
     std::uint16_t dosTime = 0;
@@ -24,6 +31,15 @@ struct CZipEntry {
     std::uint32_t externalAttributes = 0;
     std::uint32_t localHeaderOffset = 0;
     std::uint16_t method = 8;
+
+    std::string_view Name() const noexcept { return std::string_view(names).substr(0, nameLength); }
+    std::string_view Comment() const noexcept { return std::string_view(names).substr(nameLength); }
+    // The name is at most 65535 bytes.
+    void SetNames(const std::string& name, const std::string& comment)
+    {
+        names = name + comment;
+        nameLength = static_cast<std::uint16_t>(name.size());
+    }
 };
 
 class CZipCompressor : public Bas::CFile {
@@ -57,8 +73,12 @@ public:
     // 0 gives them back.
     void ReserveEntries(std::size_t count) noexcept { m_reserved = count; }
     std::size_t EntryCount() const noexcept { return m_entries.size(); }
+    // Room for this many records at once, for an archive whose size is known.
+    void ReserveRecords(std::size_t count) { m_entries.reserve(count); }
 
     const std::vector<CZipEntry>& Entries() const noexcept { return m_entries; }
+    // The records, given up by a closed writer.
+    std::vector<CZipEntry> TakeEntries() noexcept { return std::move(m_entries); }
 
     // "\" becomes "/", and a leading "./" is dropped.
     static std::wstring NormalizeName(const std::wstring& name);
@@ -77,19 +97,28 @@ private:
     std::size_t missingDirectories(const std::wstring& name) const;
     bool hasDirectory(const std::wstring& stored) const;
     std::uint32_t position() const;
-    void writeLocalHeader(const CZipEntry& entry);
-    void compressStream(CZipEntry& entry, Bas::CFile& input);
+    // Returns the bytes written.
+    std::size_t writeLocalHeader(const CZipEntry& entry);
+    void compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart);
     void cutBack(std::uint64_t offset);
 
     void writeCentralDirectory();
 
+    struct CBuffers {
+        CMemoryBuffer in{kChunkSize};
+        CMemoryBuffer out{kChunkSize};
+        CZDeflateStream deflater;
+    };
+
     bool m_open = false;
     std::size_t m_reserved = 0;
+    std::unique_ptr<CBuffers> m_buffers;
     std::vector<CZipEntry> m_entries;
     std::unordered_set<std::wstring> m_directories;
 };
 
-// UTF-16 to UTF-8 (code page 65001).
+// UTF-16 to UTF-8 (code page 65001) and back.
 std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(std::string_view bytes);
 
 } // namespace Granite

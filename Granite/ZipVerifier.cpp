@@ -7,7 +7,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace Granite {
 
@@ -41,42 +44,87 @@ public:
         Bas::ThrowCheck(ERR_ZIP_ARCHIVE_DAMAGED, m_path, Bas::Format(reason, entry));
     }
 
+    // The archive is read front to back in two places at once, the central
+    // directory and the entries, so a window over each serves the many small
+    // reads of records, headers and data without a seek each.
+    struct CWindow {
+        std::vector<unsigned char> bytes = std::vector<unsigned char>(CZipCompressor::kChunkSize);
+        std::uint64_t start = 0;
+        std::size_t size = 0;
+    };
+
     // Exactly `size` bytes from `offset`; fewer means the archive is short.
-    void Read(std::uint64_t offset, void* buffer, std::size_t size)
+    void Read(CWindow& window, std::uint64_t offset, void* buffer, std::size_t size)
     {
-        m_file.Seek(offset);
-        if (m_file.Read(buffer, size) != size)
-            Fail(MSG_ZIP_CUT_SHORT);
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        while (size > 0) {
+            if (offset < window.start || offset >= window.start + window.size) {
+                m_file.Seek(offset);
+                window.start = offset;
+                window.size = m_file.Read(window.bytes.data(), window.bytes.size());
+                if (window.size == 0)
+                    Fail(MSG_ZIP_CUT_SHORT);
+            }
+            const std::size_t at = static_cast<std::size_t>(offset - window.start);
+            const std::size_t count = std::min(size, window.size - at);
+            std::memcpy(bytes, window.bytes.data() + at, count);
+            bytes += count;
+            offset += count;
+            size -= count;
+        }
     }
+    void Read(std::uint64_t offset, void* buffer, std::size_t size) { Read(m_data, offset, buffer, size); }
+    void ReadDirectory(std::uint64_t offset, void* buffer, std::size_t size) { Read(m_directory, offset, buffer, size); }
 
     std::uint64_t Length() const { return m_file.GetLength(); }
-    Bas::CFile& File() noexcept { return m_file; }
 
 private:
     std::wstring m_path;
     Bas::CFile m_file;
+    CWindow m_data;
+    CWindow m_directory;
+};
+
+// One inflate state and two buffers for all entries of an archive.
+class CInflater {
+public:
+    CInflater()
+    {
+        m_in.SetCommittedSize(m_in.Capacity());
+        m_out.SetCommittedSize(m_out.Capacity());
+        if (inflateInit2(&m_stream, -15) != Z_OK)
+            Bas::ThrowCheck(ERR_ZLIB_INIT_FAILED);
+    }
+    ~CInflater() { inflateEnd(&m_stream); }
+    CInflater(const CInflater&) = delete;
+    CInflater& operator=(const CInflater&) = delete;
+
+    z_stream& Stream()
+    {
+        inflateReset(&m_stream);
+        return m_stream;
+    }
+    CMemoryBuffer& In() noexcept { return m_in; }
+    CMemoryBuffer& Out() noexcept { return m_out; }
+
+private:
+    CMemoryBuffer m_in{CZipCompressor::kChunkSize};
+    CMemoryBuffer m_out{CZipCompressor::kChunkSize};
+    z_stream m_stream = {};
 };
 
 // Inflates the entry's data, checking its sizes and CRC-32.
-void CheckData(CVerification& archive, const CZipEntry& entry, std::uint64_t dataOffset)
+void CheckData(CVerification& archive, CInflater& inflater, const CZipEntry& entry, std::uint64_t dataOffset)
 {
     if (entry.method == 0) {
         if (entry.compressedSize != 0 || entry.uncompressedSize != 0)
-            archive.Fail(MSG_ZIP_DATA_DIFFERS, entry.name);
+            archive.Fail(MSG_ZIP_DATA_DIFFERS, FromUtf8(entry.Name()));
         return;
     }
-    CMemoryBuffer in(CZipCompressor::kChunkSize);
-    CMemoryBuffer out(CZipCompressor::kChunkSize);
-    in.SetCommittedSize(in.Capacity());
-    out.SetCommittedSize(out.Capacity());
-    z_stream stream = {};
-    if (inflateInit2(&stream, -15) != Z_OK)
-        Bas::ThrowCheck(ERR_ZLIB_INIT_FAILED);
-    struct CEnd {
-        z_stream& stream;
-        ~CEnd() { inflateEnd(&stream); }
-    } end{stream};
-    archive.File().Seek(dataOffset);
+    CMemoryBuffer& in = inflater.In();
+    CMemoryBuffer& out = inflater.Out();
+    z_stream& stream = inflater.Stream();
+    std::uint64_t offset = dataOffset;
     std::uint64_t left = entry.compressedSize;
     std::uint64_t produced = 0;
     uLong crc = crc32(0, Z_NULL, 0);
@@ -84,10 +132,10 @@ void CheckData(CVerification& archive, const CZipEntry& entry, std::uint64_t dat
     while (result != Z_STREAM_END) {
         if (stream.avail_in == 0) {
             if (left == 0)
-                archive.Fail(MSG_ZIP_DATA_DIFFERS, entry.name);
+                archive.Fail(MSG_ZIP_DATA_DIFFERS, FromUtf8(entry.Name()));
             const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, in.Capacity()));
-            if (archive.File().Read(in.Data(), chunk) != chunk)
-                archive.Fail(MSG_ZIP_CUT_SHORT);
+            archive.Read(offset, in.Data(), chunk);
+            offset += chunk;
             left -= chunk;
             stream.next_in = in.Data();
             stream.avail_in = static_cast<uInt>(chunk);
@@ -96,13 +144,13 @@ void CheckData(CVerification& archive, const CZipEntry& entry, std::uint64_t dat
         stream.avail_out = static_cast<uInt>(out.Capacity());
         result = inflate(&stream, Z_NO_FLUSH);
         if (result != Z_OK && result != Z_STREAM_END)
-            archive.Fail(MSG_ZIP_DATA_DIFFERS, entry.name);
+            archive.Fail(MSG_ZIP_DATA_DIFFERS, FromUtf8(entry.Name()));
         const std::size_t count = out.Capacity() - stream.avail_out;
         crc = crc32(crc, out.Data(), static_cast<uInt>(count));
         produced += count;
     }
     if (left != 0 || stream.avail_in != 0 || produced != entry.uncompressedSize || crc != entry.crc32)
-        archive.Fail(MSG_ZIP_DATA_DIFFERS, entry.name);
+        archive.Fail(MSG_ZIP_DATA_DIFFERS, FromUtf8(entry.Name()));
 }
 
 } // namespace
@@ -122,38 +170,42 @@ void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& wr
         std::uint64_t{directoryStart} + directorySize != length - kEndSize)
         archive.Fail(U32(end) != kEndSignature ? MSG_ZIP_CUT_SHORT : MSG_ZIP_DIRECTORY_DIFFERS);
 
-    std::vector<unsigned char> directory(directorySize);
-    archive.Read(directoryStart, directory.data(), directory.size());
-    std::size_t at = 0;
+    // The directory is read record by record, never whole: it grows with
+    // the entries.
+    const std::uint64_t directoryEnd = std::uint64_t{directoryStart} + directorySize;
+    std::uint64_t at = directoryStart;
+    CInflater inflater;
+    std::string names;
     for (const CZipEntry& entry : written) {
-        const std::string name = ToUtf8(entry.name);
-        const std::string comment = ToUtf8(entry.comment);
-        if (at + 46 > directory.size())
+        const std::string_view name = entry.Name();
+        const std::string_view comment = entry.Comment();
+        if (at + 46 + name.size() + comment.size() > directoryEnd)
             archive.Fail(MSG_ZIP_DIRECTORY_DIFFERS);
-        const unsigned char* record = directory.data() + at;
+        unsigned char record[46];
+        archive.ReadDirectory(at, record, sizeof(record));
+        names.resize(entry.names.size());
+        archive.ReadDirectory(at + 46, names.data(), names.size());
         const bool same = U32(record) == kCentralSignature && U16(record + 10) == entry.method &&
                           U16(record + 12) == entry.dosTime && U16(record + 14) == entry.dosDate &&
                           U32(record + 16) == entry.crc32 && U32(record + 20) == entry.compressedSize &&
                           U32(record + 24) == entry.uncompressedSize && U16(record + 28) == name.size() &&
                           U16(record + 30) == 0 && U16(record + 32) == comment.size() &&
                           U32(record + 38) == entry.externalAttributes && U32(record + 42) == entry.localHeaderOffset &&
-                          at + 46 + name.size() + comment.size() <= directory.size() &&
-                          std::memcmp(record + 46, name.data(), name.size()) == 0 &&
-                          std::memcmp(record + 46 + name.size(), comment.data(), comment.size()) == 0;
+                          names == entry.names;
         if (!same)
             archive.Fail(MSG_ZIP_DIRECTORY_DIFFERS);
         at += 46 + name.size() + comment.size();
 
         // The local header repeats the central record but for the comment.
-        unsigned char local[30];
-        archive.Read(entry.localHeaderOffset, local, sizeof local);
-        std::string localName(name.size(), '\0');
-        archive.Read(entry.localHeaderOffset + 30, localName.data(), localName.size());
-        if (U32(local) != kLocalSignature || std::memcmp(local + 4, record + 6, 26) != 0 || localName != name)
-            archive.Fail(MSG_ZIP_LOCAL_HEADER_DIFFERS, entry.name);
-        CheckData(archive, entry, entry.localHeaderOffset + 30 + name.size());
+        std::string local(30 + name.size(), '\0');
+        archive.Read(entry.localHeaderOffset, local.data(), local.size());
+        const auto* header = reinterpret_cast<const unsigned char*>(local.data());
+        if (U32(header) != kLocalSignature || std::memcmp(header + 4, record + 6, 26) != 0 ||
+            local.compare(30, std::string::npos, name) != 0)
+            archive.Fail(MSG_ZIP_LOCAL_HEADER_DIFFERS, FromUtf8(entry.Name()));
+        CheckData(archive, inflater, entry, entry.localHeaderOffset + local.size());
     }
-    if (at != directory.size())
+    if (at != directoryEnd)
         archive.Fail(MSG_ZIP_DIRECTORY_DIFFERS);
 }
 

@@ -51,4 +51,14 @@ void PumpMessages()
     }
 }
 
+void PumpMessagesNowAndThen()
+{
+    static thread_local ULONGLONG last = 0;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - last >= 10) {
+        last = now;
+        PumpMessages();
+    }
+}
+
 } // namespace Mica

@@ -13,5 +13,8 @@ void SetModalFilter(ModalFilter filter, void* context);
 // modal loop refuses, ends the work with the silent CUserException; without
 // a modal loop the program's windows are closed first.
 void PumpMessages();
+// The same at most every 10 ms: for loops over many small items, often
+// enough for the window to stay responsive, rare enough to cost nothing.
+void PumpMessagesNowAndThen();
 
 } // namespace Mica

@@ -4,7 +4,7 @@ system DLLs only (everything else is linked statically), the message-table
 exports under undecorated names, and its resources: the string table equal
 to the message list, the manifest, the icon and the version block.
 
-    check_pe.py EXE x86|x64 gui|console MESSAGE_LIST...
+    check_pe.py FILE x86|x64 gui|console|dll MESSAGE_LIST...
 
 The message lists together make the program's table (merged by name).
 A GUI program (the collector) must also carry both builds of the mail
@@ -160,6 +160,15 @@ def check_main_dialog(pe, errors):
                 errors.append(f'dialog {number} {key} is {dialog[key]!r}, expected {value!r}')
 
 
+def foreign_imports(pe):
+    found = []
+    for dll in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', []):
+        name = dll.dll.decode().lower()
+        if name not in SYSTEM_DLLS and not name.startswith('api-ms-win-'):
+            found.append(f'imports from {name}, which is not a system DLL')
+    return found
+
+
 def check_mail_senders(pe, errors):
     found = {}
     for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
@@ -176,6 +185,7 @@ def check_mail_senders(pe, errors):
         sender = pefile.PE(data=data)
         if sender.FILE_HEADER.Machine != machine or sender.OPTIONAL_HEADER.Subsystem != 3:
             errors.append(f'{name} is no console program for machine {machine:#x}')
+        errors += [f'{name}: {error}' for error in foreign_imports(sender)]
 
 
 def resource_types(pe):
@@ -193,14 +203,13 @@ def main():
     magic = {'x86': 0x10b, 'x64': 0x20b}[arch]
     if pe.OPTIONAL_HEADER.Magic != magic:
         errors.append(f'optional header magic {pe.OPTIONAL_HEADER.Magic:#x}')
-    wanted = {'gui': 2, 'console': 3}[subsystem]
+    # A DLL's subsystem means nothing to Windows.
+    wanted = {'gui': 2, 'console': 3, 'dll': pe.OPTIONAL_HEADER.Subsystem}[subsystem]
     if pe.OPTIONAL_HEADER.Subsystem != wanted:
         errors.append(f'subsystem {pe.OPTIONAL_HEADER.Subsystem}, expected {wanted}')
-
-    for dll in pe.DIRECTORY_ENTRY_IMPORT:
-        name = dll.dll.decode().lower()
-        if name not in SYSTEM_DLLS and not name.startswith('api-ms-win-'):
-            errors.append(f'imports from {name}, which is not a system DLL')
+    if bool(pe.FILE_HEADER.Characteristics & 0x2000) != (subsystem == 'dll'):
+        errors.append('the DLL flag is wrong')
+    errors += foreign_imports(pe)
 
     exported = {e.name.decode() for e in pe.DIRECTORY_ENTRY_EXPORT.symbols if e.name} \
         if hasattr(pe, 'DIRECTORY_ENTRY_EXPORT') else set()
@@ -218,7 +227,7 @@ def main():
 
     # The event-log handler writes event 1 with the text as second string.
     events = message_table(pe)
-    if events.get(1, '').strip() != '%2':
+    if subsystem != 'dll' and events.get(1, '').strip() != '%2':
         errors.append(f'message table event 1 is {events.get(1)!r}, expected the text insert %2')
 
     if subsystem == 'gui':

@@ -29,7 +29,7 @@ until_ok() { local s=$1; shift; for _ in $(seq $((s * 5))); do "$@" && return 0;
 # follow are the caller's.
 save_as() {
   ui click "$main" 1008 5 >/dev/null
-  ui wait 'Save As' 20 >/dev/null || { echo "no save-file dialog"; fail=1; return 1; }
+  ui wait 'Save As' 60 >/dev/null || { echo "no save-file dialog"; fail=1; return 1; }
   ui settext 'Save As' 1148 "$(win "$1")"
   ui click 'Save As' Save 5 >/dev/null
 }
@@ -65,7 +65,7 @@ detail 1004 | grep -q 'visible=0' || { echo "the progress bar is shown before a 
 
 # Cancel: nothing runs, both buttons come back.
 ui click "$main" 1008 5 >/dev/null
-ui wait 'Save As' 20 >/dev/null || { echo "no save-file dialog"; fail=1; }
+ui wait 'Save As' 60 >/dev/null || { echo "no save-file dialog"; fail=1; }
 enabled 1008 && { echo "Save is enabled while the file dialog is open"; fail=1; }
 ui click 'Save As' Cancel 5 >/dev/null
 buttons_back || { echo "buttons not enabled after Cancel"; fail=1; }
@@ -81,7 +81,7 @@ cmp -s "$work/shown-main-log.txt" "$work/archived-main-log.txt" || { echo "shown
 # An existing file is replaced only after the user agrees.
 printf 'old' >"$work/out/existing.zip"
 save_as "$work/out/existing.zip"
-ui wait Error+6 20 | grep -q 'replace' || { echo "no question before replacing"; fail=1; }
+ui wait Error+6 60 | grep -q 'replace' || { echo "no question before replacing"; fail=1; }
 ui click Error+6 No 5 >/dev/null
 ui click 'Save As' Cancel 20 >/dev/null
 buttons_back

@@ -94,7 +94,7 @@ for limit in default 0; do
     import -window root "$GLEAN_WINE_ROOT/../screenshots/send-large.png" 2>/dev/null
     printf '%s\n' "$box" | grep -q 'more than the 20 MB' || { echo "question: $box"; fail=1; }
     ui click Glean+65535 No 5 >/dev/null
-    ui wait 'Save As' 20 >/dev/null || { echo "no save-file dialog after No"; fail=1; }
+    ui wait 'Save As' 60 >/dev/null || { echo "no save-file dialog after No"; fail=1; }
     ui settext 'Save As' 1148 "$(win "$work/instead.zip")"
     ui click 'Save As' Save 5 >/dev/null
     ui wait Glean+65535 60 | grep -q 'The archive was saved as' || { echo "no summary after saving instead"; fail=1; }

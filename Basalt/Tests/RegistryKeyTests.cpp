@@ -109,6 +109,30 @@ TEST_F(RegistryKey, ListingEndsAtAnErrorWithTheNamesSoFar)
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_KEY_DELETED));
     EXPECT_TRUE(listed.EnumValueNames().empty());
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_KEY_DELETED));
+    EXPECT_TRUE(listed.EnumValues().empty());
+}
+
+// Names and data in one pass, a value far longer than the first buffer
+// included.
+TEST_F(RegistryKey, ValuesWithTheirData)
+{
+    const std::vector<BYTE> large(100000, 0xA5);
+    SetRaw(L"Large", REG_BINARY, large.data(), static_cast<DWORD>(large.size()));
+    const DWORD number = 7;
+    SetRaw(std::wstring(300, L'n').c_str(), REG_DWORD, &number, 4);
+    key.WriteString(L"", L"text");
+    const auto values = key.EnumValues();
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(values.size(), 3u);
+    for (const auto& value : values) {
+        EXPECT_EQ(value.error, ERROR_SUCCESS);
+        if (value.name == L"Large")
+            EXPECT_EQ(value.data, large);
+        else if (value.name.empty())
+            EXPECT_EQ(value.data.size(), 10u);
+        else
+            EXPECT_EQ(value.name, std::wstring(300, L'n'));
+    }
 }
 
 TEST_F(RegistryKey, WriteFailureNamesTheKey)

@@ -27,7 +27,8 @@ protected:
 
     bool Logged(const std::wstring& line) const
     {
-        return std::find(log.Lines().begin(), log.Lines().end(), line) != log.Lines().end();
+        const auto lines = log.Lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 };
 
@@ -99,7 +100,7 @@ TEST_F(GleanSettings, CollectedFilesFromBaseSectionsAndMasks)
     EXPECT_EQ(files[1].subFolder, L"Old/");
     EXPECT_EQ(files[2].path, folder / L"Bin\\x.dll");
     EXPECT_EQ(files[2].subFolder, L"");
-    EXPECT_EQ(Glean::CLogCollector::OtherFileName(files[1].keyName, files[1].subFolder, 1, files[1].path),
+    EXPECT_EQ(Glean::CLogCollector::OtherFileName(files[1].KeyName(), files[1].subFolder, 1, files[1].path),
               L"Logs/Old/001_b.log");
     EXPECT_TRUE(Logged(Bas::Format(MSG_DIRECTORY_NOT_FOUND, folder / L"Nowhere")));
     EXPECT_TRUE(Logged(Bas::Format(MSG_FILES_BY_MASK_NOT_FOUND, folder / L"Logs\\*.none")));

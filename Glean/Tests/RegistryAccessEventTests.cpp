@@ -17,6 +17,16 @@
 
 namespace {
 
+std::vector<BYTE> Utf16(const std::wstring& text)
+{
+    std::vector<BYTE> bytes;
+    for (wchar_t unit : text) {
+        bytes.push_back(static_cast<BYTE>(unit));
+        bytes.push_back(static_cast<BYTE>(unit >> 8));
+    }
+    return bytes;
+}
+
 // A registry of made-up keys: path (below any root) to values and subkeys.
 struct CFakeValue {
     DWORD type;
@@ -39,33 +49,16 @@ public:
     class CKey : public Glean::IRegistryKeySource {
     public:
         explicit CKey(const CFakeKey& key) : m_key(key) {}
-        std::vector<std::wstring> ValueNames() override
+        std::vector<Bas::CRegistryKey::CValue> Values() override
         {
-            std::vector<std::wstring> names;
-            for (const auto& value : m_key.values)
-                names.push_back(value.first);
-            return names;
-        }
-        const CFakeValue& find(const std::wstring& name)
-        {
-            for (const auto& value : m_key.values) {
-                if (value.first == name)
-                    return value.second;
+            std::vector<Bas::CRegistryKey::CValue> values;
+            for (const auto& [name, fake] : m_key.values) {
+                std::vector<BYTE> data = fake.bytes;
+                if (data.empty() && (fake.type == REG_SZ || fake.type == REG_EXPAND_SZ))
+                    data = Utf16(fake.text + std::wstring(1, L'\0'));
+                values.push_back({name, fake.type, data, fake.error});
             }
-            throw std::runtime_error("no value");
-        }
-        DWORD ValueType(const std::wstring& name) override { return find(name).type; }
-        std::wstring ReadString(const std::wstring& name) override { return find(name).text; }
-        DWORD ReadDword(const std::wstring& name) override
-        {
-            DWORD value = 0;
-            std::memcpy(&value, find(name).bytes.data(), 4);
-            return value;
-        }
-        LONG ReadBytes(const std::wstring& name, std::vector<BYTE>& data) override
-        {
-            data = find(name).bytes;
-            return find(name).error;
+            return values;
         }
         std::vector<std::wstring> SubkeyNames() override { return m_key.subkeys; }
 
@@ -91,16 +84,6 @@ std::vector<BYTE> Bytes(std::initializer_list<int> values)
     return bytes;
 }
 
-std::vector<BYTE> Utf16(const std::wstring& text)
-{
-    std::vector<BYTE> bytes;
-    for (wchar_t unit : text) {
-        bytes.push_back(static_cast<BYTE>(unit));
-        bytes.push_back(static_cast<BYTE>(unit >> 8));
-    }
-    return bytes;
-}
-
 TEST(RegistryExport, EveryValueTypeAndEscape)
 {
     CFakeRegistry registry;
@@ -115,7 +98,11 @@ TEST(RegistryExport, EveryValueTypeAndEscape)
                   {L"Quad", {REG_QWORD, L"", Bytes({1, 0, 0, 0, 0, 0, 0, 0})}},
                   {L"None", {REG_NONE, L"", {}}},
                   {L"Denied", {REG_BINARY, L"", {}, ERROR_ACCESS_DENIED}},
-                  {L"DeniedMulti", {REG_MULTI_SZ, L"", {}, ERROR_ACCESS_DENIED}}};
+                  {L"DeniedMulti", {REG_MULTI_SZ, L"", {}, ERROR_ACCESS_DENIED}},
+                  {L"DeniedText", {REG_SZ, L"", {}, ERROR_ACCESS_DENIED}},
+                  {L"Short", {REG_DWORD, L"", Bytes({1, 2})}},
+                  {L"Odd", {REG_SZ, L"", Bytes({0x41, 0, 0x42})}},
+                  {L"Inner", {REG_SZ, L"", Utf16(std::wstring(L"ab\0cd", 5))}}};
     key.subkeys = {L"Sub", L"Locked", L"Other"};
     registry.keys[L"Soft\\App\\Sub"].subkeys = {L"Deeper"};
     registry.keys[L"Soft\\App\\Sub\\Deeper"].values = {{L"v", {REG_SZ, L"1"}}};
@@ -130,7 +117,8 @@ TEST(RegistryExport, EveryValueTypeAndEscape)
                          L"\"a\\\"b\\\\c\"=\"line\r\none \\\"q\\\" \\\\\"", L"\"Dword\"=dword:000000ff",
                          L"\"Bin\"=hex:0A,FF", L"\"EmptyBin\"=hex:", L"\"EmptyExpand\"=hex(2):00,00",
                          L"\"Expand\"=hex(2):25,00,41,00,25,00,00,00", L"\"Denied\"=hex: ; error(0x00000005)",
-                         L"\"DeniedMulti\"=hex(7): ; error(0x00000005)", L"", root + L"\\Sub]", L"",
+                         L"\"DeniedMulti\"=hex(7): ; error(0x00000005)", L"\"DeniedText\"=\"\" ; error(0x00000005)",
+                         L"\"Short\"=dword:00000201", L"\"Odd\"=\"\"", L"\"Inner\"=\"ab\"", L"", root + L"\\Sub]", L"",
                          root + L"\\Sub\\Deeper]", L"\"v\"=\"1\"", L"", root + L"\\Locked]", L"", root + L"\\Other]"}));
     EXPECT_TRUE(std::all_of(registry.roots.begin(), registry.roots.end(),
                             [](HKEY r) { return r == HKEY_LOCAL_MACHINE; }));
@@ -347,7 +335,8 @@ TEST(AccessLog, LinesForEveryOutcome)
     system.rightsErrors = {{L"NT AUTHORITY\\SYSTEM", 1}};
     const auto failed = Glean::BuildAccessLines(system, {{Glean::CAccessObject::File, L"f"}});
     EXPECT_EQ(failed[3], Bas::GetText(MSG_GET_ACCESS_PERMISSION_ERROR));
-    EXPECT_EQ(std::vector<std::wstring>(log.Lines().begin() + before, log.Lines().end()), (std::vector<std::wstring>{
+    const auto logged = log.Lines();
+    EXPECT_EQ(std::vector<std::wstring>(logged.begin() + before, logged.end()), (std::vector<std::wstring>{
                                   Bas::GetText(MSG_GET_USER_SID_ERROR), Bas::GetText(MSG_GET_USER_SID_ERROR),
                                   Bas::Format(MSG_GET_ACCESS_PERMISSION_ERROR_DESCRIPTION,
                                               {L"NT AUTHORITY\\SYSTEM", L"f", L"0x00000001", Bas::GetLastErrorText(1)})}));

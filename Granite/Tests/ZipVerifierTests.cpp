@@ -76,7 +76,7 @@ TEST_F(ZipVerifier, AnArchiveCutShort)
 TEST_F(ZipVerifier, DamagedDataOrHeaders)
 {
     const Granite::CZipEntry& noise = entries[2];
-    const std::size_t data = noise.localHeaderOffset + 30 + noise.name.size();
+    const std::size_t data = noise.localHeaderOffset + 30 + noise.nameLength;
     // One flipped byte in the data.
     std::string flipped = good;
     flipped[data + 1000] ^= 0x10;

@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The whole silent run against the plain loop a minimal program needs for
+# the same work (MD5 of every file, then zlib level 9 raw deflate in 256 KiB
+# chunks into a zip file), in the same Wine run, with md5sum plus zip -9 as
+# the native reference; the registry export against a minimal exporter; the
+# peak working set and its growth per entry; ten times the files against
+# the time. Prints one table of ratios; nothing here is a test.
+#   bench/run_bench.sh        (builds first; the 32-bit build where it runs)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh" >/dev/null
+export GLEAN_WINE_ROOT=$root/build/bench-wine GLEAN_ARCH=x86 GLEAN_WINE=/usr/lib/wine/wine
+"$root/Tests/wine-start.sh" "$GLEAN_WINE_ROOT" >/dev/null
+if [ -f "$GLEAN_WINE_ROOT/skip" ]; then
+  export GLEAN_ARCH=x64 GLEAN_WINE=/usr/lib/wine/wine64
+  "$root/Tests/wine-start.sh" "$GLEAN_WINE_ROOT" >/dev/null
+fi
+trap '"$root/Tests/wine-stop.sh" "$GLEAN_WINE_ROOT" >/dev/null 2>&1' EXIT
+. "$root/Tests/wine-env.sh"
+run="$root/build/$GLEAN_ARCH/bench/RunBench.exe"
+bench=$root/build/bench-data
+mkdir -p "$bench"
+
+# A product-like folder: binaries, compressed files, text logs, a 64 MiB
+# UTF-16 log and an 80 MiB database-like file; trees of small files.
+/usr/bin/python3 - "$bench" <<'PY'
+import os, random, sys
+bench = sys.argv[1]
+random.seed(1)
+words = 'error warning info request response session user file folder open close read write done failed retry'.split()
+def text_line(i):
+    return f'2026-12-09 12:{i // 60 % 60:02d}:{i % 60:02d}.{i % 1000:03d} [{random.choice(words)}] ' + \
+        ' '.join(random.choice(words) for _ in range(8)) + f' id={random.randrange(10**6)}\n'
+product = f'{bench}/product'
+if not os.path.exists(f'{product}/done'):
+    os.makedirs(f'{product}/bin', exist_ok=True)
+    os.makedirs(f'{product}/logs', exist_ok=True)
+    dlls = '/usr/lib/x86_64-linux-gnu/wine/x86_64-windows'
+    total = 0
+    for name in sorted(os.listdir(dlls)):
+        if total > 100 << 20:
+            break
+        data = open(f'{dlls}/{name}', 'rb').read()
+        open(f'{product}/bin/{name}', 'wb').write(data)
+        total += len(data)
+    for i in range(4):
+        open(f'{product}/archive-{i}.cab', 'wb').write(os.urandom(10 << 20))
+    for i in range(6):
+        with open(f'{product}/logs/service-{i}.log', 'w') as f:
+            size = 0
+            n = 0
+            while size < 10 << 20:
+                line = text_line(n); f.write(line); size += len(line); n += 1
+    with open(f'{product}/logs/trace-utf16.log', 'wb') as f:
+        f.write(b'\xff\xfe')
+        size, n = 0, 0
+        while size < 64 << 20:
+            data = text_line(n).replace('\n', '\r\n').encode('utf-16-le'); f.write(data); size += len(data); n += 1
+    with open(f'{product}/catalog.db', 'wb') as f:
+        record = 0
+        while f.tell() < 80 << 20:
+            page = bytearray(4096)
+            for slot in range(0, 4096, 128):
+                key = record.to_bytes(8, 'little')
+                name = random.choice(words).encode().ljust(24, b'\0')
+                value = random.randrange(1 << 32).to_bytes(4, 'little')
+                page[slot:slot + 36] = key + name + value
+                record += 1
+            f.write(page)
+    open(f'{product}/done', 'w').close()
+for name, count in (('small', 20000), ('tenth', 2000)):
+    tree = f'{bench}/{name}'
+    if os.path.exists(f'{tree}/done'):
+        continue
+    for i in range(count):
+        folder = f'{tree}/d{i // 1000:02d}'
+        os.makedirs(folder, exist_ok=True)
+        size = random.randrange(1024, 20 * 1024)
+        with open(f'{folder}/f{i:05d}.txt', 'w') as f:
+            while f.tell() < size:
+                f.write(text_line(i))
+    open(f'{tree}/done', 'w').close()
+PY
+for set in product small tenth; do
+  rm -f "$bench/$set/done.skip"
+  printf '%s\r\n' '[Common]' 'AppName=Bench' '[Directories]' "Tree1=$(win "$bench/$set")" \
+    '[OtherFiles]' "MaskWithSubdirs1=$(win "$bench/$set")\\*" >"$bench/$set.ini"
+done
+
+field() { tr -d '\r' | sed -n "s/^.*$1 \\([0-9.]*\\).*$/\\1/p" | tail -1; }
+best() { sort -n | head -1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+glean() { "$WINE" "$run" glean "$(win "$bench/$1.ini")" "$(win "$bench/$1-glean.zip")"; }
+loop() { "$WINE" "$run" loop "$(win "$bench/$1-loop.zip")" "$(win "$bench/$1")"; }
+native() {
+  local start end
+  start=$(date +%s.%N)
+  find "$bench/$1" -type f -exec md5sum {} + >/dev/null
+  (cd "$bench/$1" && rm -f "$bench/$1-native.zip" && zip -9 -q -r "$bench/$1-native.zip" .)
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+}
+declare -A time peak entries verify
+# Best of three rounds, five for the small tree, whose run is short enough
+# for the machine's noise to matter.
+for set in product small; do
+  g=(); l=()
+  rounds=3; [ $set = small ] && rounds=5
+  for round in $(seq $rounds); do
+    out=$(glean $set); g+=("$(printf '%s\n' "$out" | field seconds)")
+    peak[$set]=$(printf '%s\n' "$out" | field peak); entries[$set]=$(printf '%s\n' "$out" | field entries)
+    verify[$set]=$(printf '%s\n' "$out" | field verify)
+    l+=("$(loop $set | field seconds)")
+  done
+  time[$set-glean]=$(printf '%s\n' "${g[@]}" | best)
+  time[$set-loop]=$(printf '%s\n' "${l[@]}" | best)
+  time[$set-native]=$(native $set)
+done
+out=$(glean tenth)
+peak[tenth]=$(printf '%s\n' "$out" | field peak); entries[tenth]=$(printf '%s\n' "$out" | field entries)
+time[tenth-glean]=$(for round in 1 2 3; do glean tenth | field seconds; done | best)
+loopPeak=$(loop small | field peak)
+idlePeak=$("$WINE" "$run" idle - - | field peak)
+
+# The compressed data of every file, Glean's against the loop's.
+same=$(/usr/bin/python3 - "$bench" <<'PY'
+import sys, zipfile
+bench = sys.argv[1]
+def raw(path):
+    z = zipfile.ZipFile(path)
+    data = open(path, 'rb').read()
+    out = {}
+    for info in z.infolist():
+        if info.comment and not info.is_dir():
+            start = info.header_offset + 30 + len(info.filename.encode('utf-8'))
+            out[info.comment.decode('utf-8')] = data[start:start + info.compress_size]
+    return out
+for name in ('product', 'small'):
+    glean, loop = raw(f'{bench}/{name}-glean.zip'), raw(f'{bench}/{name}-loop.zip')
+    common = [k for k in loop if k in glean]
+    if len(common) != len(loop) or any(glean[k] != loop[k] for k in common):
+        print('differs'); sys.exit()
+print('identical')
+PY
+)
+
+# The registry export of 20,000 values against a minimal exporter.
+key='Software\GleanBench\Values'
+reg="$bench/values.reg"
+{ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\%s]\r\n' "$key"
+  seq 1 20000 | sed 's/.*/"Value&"="Some setting text for value &"\r/'; } >"$reg"
+"$WINE" reg delete 'HKCU\Software\GleanBench' /f >/dev/null 2>&1 || true
+"$WINE" regedit /s "$(win "$reg")" >/dev/null 2>&1
+e=$(for round in 1 2 3; do "$WINE" "$run" export "$key" "$(win "$bench/export.reg")" | field seconds; done | best)
+m=$(for round in 1 2 3; do "$WINE" "$run" exportloop "$key" "$(win "$bench/minimal.reg")" | field seconds; done | best)
+"$WINE" reg delete 'HKCU\Software\GleanBench' /f >/dev/null 2>&1 || true
+
+kib() { awk -v a="$1" 'BEGIN { printf "%.1f", a / 1048576 }'; }
+growth=$(awk -v a="${peak[small]}" -v b="${peak[tenth]}" -v x="${entries[small]}" -v y="${entries[tenth]}" \
+  'BEGIN { printf "%.3f", (a - b) / (x - y) / 1024 }')
+printf '%s build under Wine, %s, %s\n' "$GLEAN_ARCH" "$(date -u +%Y-%m-%d)" "$(nproc) cores"
+printf '%-58s %10s %s\n' 'measure' 'figure' 'target'
+printf '%-58s %10s %s\n' 'product folder: run / plain loop (time, best of 3)' "$(ratio "${time[product-glean]}" "${time[product-loop]}")" 'at most 1.10'
+printf '%-58s %10s %s\n' '20,000 small files: run / plain loop' "$(ratio "${time[small-glean]}" "${time[small-loop]}")" 'at most 1.05'
+printf '%-58s %10s %s\n' 'product folder: reading back / whole run' "$(ratio "${verify[product]}" "${time[product-glean]}")" 'at most 0.05'
+printf '%-58s %10s %s\n' '20,000 small files: reading back / whole run' "$(ratio "${verify[small]}" "${time[small-glean]}")" 'at most 0.05'
+printf '%-58s %10s %s\n' 'compressed data, run against plain loop' "$same" 'identical'
+printf '%-58s %10s %s\n' 'registry export of 20,000 values / minimal exporter' "$(ratio "$e" "$m")" 'at most 1.5'
+printf '%-58s %10s %s\n' 'peak memory, 20,000 small files (MiB)' "$(kib "${peak[small]}")" "at most 24 (plain loop $(kib "$loopPeak"), idle process $(kib "$idlePeak"))"
+printf '%-58s %10s %s\n' 'peak memory above the idle process, run / plain loop' \
+  "$(awk -v a="${peak[small]}" -v b="$loopPeak" -v c="$idlePeak" 'BEGIN { printf "%.2f", (a - c) / (b - c) }')" '(reference)'
+printf '%-58s %10s %s\n' 'memory growth per archive entry (KiB)' "$growth" 'less than 0.5'
+printf '%-58s %10s %s\n' '20,000 files / 2,000 files (time)' "$(ratio "${time[small-glean]}" "${time[tenth-glean]}")" 'at most 11'
+printf '%-58s %10s %s\n' 'product folder: run / native md5sum + zip -9' "$(ratio "${time[product-glean]}" "${time[product-native]}")" '(reference)'
+printf '%-58s %10s %s\n' '20,000 small files: run / native md5sum + zip -9' "$(ratio "${time[small-glean]}" "${time[small-native]}")" '(reference)'
+printf 'seconds: product run %s, loop %s, native %s; small run %s, loop %s, native %s; export %s, minimal %s\n' \
+  "${time[product-glean]}" "${time[product-loop]}" "${time[product-native]}" "${time[small-glean]}" \
+  "${time[small-loop]}" "${time[small-native]}" "$e" "$m"
+rm -f "$bench"/*-glean.zip "$bench"/*-loop.zip "$bench"/*-native.zip
