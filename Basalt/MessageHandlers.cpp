@@ -5,6 +5,7 @@
 #include "Lock.h"
 #include "NativeFileSystem.h"
 #include "RegistryKey.h"
+#include "TextTools.h"
 #include "VersionInfo.h"
 
 #include <algorithm>
@@ -287,11 +288,7 @@ int CConsoleMessageHandler::ShowMessage(HWND, const std::wstring& text, const st
             ::WriteFile(output.handle, lines.data(), static_cast<DWORD>(lines.size() * sizeof(wchar_t)), &written,
                         nullptr);
         } else {
-            const int size = ::WideCharToMultiByte(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), nullptr, 0,
-                                                   nullptr, nullptr);
-            std::string bytes(static_cast<std::size_t>(size), '\0');
-            ::WideCharToMultiByte(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), bytes.data(), size, nullptr,
-                                  nullptr);
+            const std::string bytes = Narrow(lines, CP_ACP);
             ::WriteFile(output.handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         }
     } else {

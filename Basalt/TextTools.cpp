@@ -1,9 +1,22 @@
 #include "TextTools.h"
 
+#include "WinApi.h"
+
 #include <climits>
 #include <cwctype>
 
 namespace Bas {
+
+std::string Narrow(std::wstring_view text, unsigned codePage)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length = ::WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    ::WideCharToMultiByte(codePage, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
 
 std::wstring Trim(const std::wstring& text)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace Bas {
 
@@ -11,5 +12,9 @@ std::wstring Trim(const std::wstring& text);
 // A whole decimal 32-bit integer: white space allowed around it, a sign
 // allowed, nothing else; overflow fails.
 bool ParseInteger(const std::wstring& text, int& value);
+
+// The text in a code page (CP_ACP for the ANSI one, CP_UTF8), every
+// character of it; characters the code page lacks become its default.
+std::string Narrow(std::wstring_view text, unsigned codePage);
 
 } // namespace Bas

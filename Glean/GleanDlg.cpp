@@ -237,7 +237,7 @@ void CGleanDlg::SendArchive(const std::wstring& archive)
                           nullptr, &startup, &started))
         Bas::ThrowLastError();
     const Bas::CKernelHandle process(started.hProcess);
-    Bas::CKernelHandle(started.hThread).Reset();
+    const Bas::CKernelHandle thread(started.hThread);
     // The window stays alive while the mail sender runs; closing it ends
     // the wait, and the mail sender keeps running.
     for (;;) {

@@ -113,16 +113,18 @@ void CRegistryExporter::exportValue(const Bas::CRegistryKey::CValue& value)
     const std::wstring prefix = name.empty() ? L"@=" : L"\"" + Escape(name) + L"\"=";
     const DWORD type = value.type;
     if (value.error != ERROR_SUCCESS) {
+        // The data could not be read: the value's type with the code.
         const wchar_t* token = type == REG_SZ          ? L"\"\""
                                : type == REG_DWORD     ? L"dword:"
                                : type == REG_EXPAND_SZ ? L"hex(2):"
                                : type == REG_MULTI_SZ  ? L"hex(7):"
-                                                       : L"hex:";
-        wchar_t text[32];
-        std::swprintf(text, 32, L" ; error(0x%08x)", static_cast<unsigned>(value.error));
-        if (type == REG_SZ || type == REG_DWORD || type == REG_EXPAND_SZ || type == REG_MULTI_SZ ||
-            type == REG_BINARY)
+                               : type == REG_BINARY    ? L"hex:"
+                                                       : nullptr;
+        if (token != nullptr) {
+            wchar_t text[32];
+            std::swprintf(text, 32, L" ; error(0x%08x)", static_cast<unsigned>(value.error));
             add(prefix + token + text);
+        }
         return;
     }
     switch (type) {

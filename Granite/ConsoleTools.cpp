@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Lock.h"
 #include "WinApi.h"
+#include "TextTools.h"
 
 #include <algorithm>
 #include <mutex>
@@ -108,11 +109,7 @@ void ConsolePrint(const wchar_t* format, const std::wstring& text)
         return;
     }
     const UINT codePage = ::GetConsoleOutputCP();
-    const int size = ::WideCharToMultiByte(codePage, 0, lines.data(), static_cast<int>(lines.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    ::WideCharToMultiByte(codePage, 0, lines.data(), static_cast<int>(lines.size()), bytes.data(), size, nullptr,
-                          nullptr);
+    const std::string bytes = Bas::Narrow(lines, codePage);
     WriteBytes(handle, bytes.data(), bytes.size());
 }
 

@@ -3,6 +3,8 @@
 #include "File.h"
 #include "MapiLibrary.h"
 #include "MessageHandlers.h"
+#include "NativeFileSystem.h"
+#include "TextTools.h"
 
 #include <mapicode.h>
 #include <mapidefs.h>
@@ -118,11 +120,7 @@ void QueryStores(IMAPISession& session, ULONG firstColumn, CMapiRows& rows)
 
 std::string Ansi(const std::wstring& text)
 {
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
-    result.resize(result.size() - 1);
-    return result;
+    return Bas::Narrow(text, CP_ACP);
 }
 
 void SetString(IMAPIProp& object, ULONG tag, const std::wstring& text)
@@ -231,7 +229,7 @@ void CExtendedMapi::addAttachment(IMessage& message, const std::wstring& path)
     method.ulPropTag = PR_ATTACH_METHOD;
     method.Value.l = ATTACH_BY_VALUE;
     CheckMapi(CMapiFunctions::SetOneProp(attach.operator->(), &method));
-    SetString(*attach.operator->(), PR_ATTACH_FILENAME_W, FileNamePart(path));
+    SetString(*attach.operator->(), PR_ATTACH_FILENAME_W, Bas::FileNameOf(path));
 
     Bas::CFile file(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     const std::uint64_t length = file.GetLength();
@@ -439,12 +437,6 @@ void SendByExtendedMapi(const CMailMessage& message)
             return;
         Bas::ReportException(*error);
     }
-}
-
-std::wstring FileNamePart(const std::wstring& path)
-{
-    const auto slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace Granite

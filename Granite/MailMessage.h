@@ -24,6 +24,5 @@ struct CMailMessage {
 };
 
 // The file-name part (name and extension) of a path.
-std::wstring FileNamePart(const std::wstring& path);
 
 } // namespace Granite

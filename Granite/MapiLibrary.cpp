@@ -5,6 +5,7 @@
 #include "Handles.h"
 #include "NativeFileSystem.h"
 #include "RegistryKey.h"
+#include "TextTools.h"
 
 #include <msi.h>
 
@@ -62,15 +63,6 @@ HMODULE Load(const std::wstring& path)
     return path.empty() ? nullptr : ::LoadLibraryW(path.c_str());
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(std::max(size, 1)), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
-    result.resize(result.size() - 1);
-    return result;
-}
-
 // The default mail client's library, unless that client is the mail
 // program, whose library step 3 finds.
 HMODULE DefaultClientLibrary()
@@ -93,9 +85,9 @@ HMODULE DefaultClientLibrary()
         using FGetComponentPathFn = BOOL(WINAPI*)(LPCSTR, LPSTR, LPSTR, DWORD, BOOL);
         const auto getPath = stub ? Bas::GetProc<FGetComponentPathFn>(stub.Get(), "FGetComponentPath") : nullptr;
         if (getPath != nullptr) {
-            std::string qualifier = Narrow(lcid);
+            std::string qualifier = Bas::Narrow(lcid, CP_ACP);
             char path[MAX_PATH * 2] = {};
-            if (getPath(Narrow(component).c_str(), qualifier.data(), path, sizeof path, TRUE)) {
+            if (getPath(Bas::Narrow(component, CP_ACP).c_str(), qualifier.data(), path, sizeof path, TRUE)) {
                 stub.Reset();
                 if (HMODULE module = ::LoadLibraryA(path))
                     return module;

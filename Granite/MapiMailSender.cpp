@@ -2,6 +2,8 @@
 
 #include "Dll.h"
 #include "Errors.h"
+#include "NativeFileSystem.h"
+#include "TextTools.h"
 
 #include <mapi.h>
 
@@ -14,11 +16,7 @@ namespace {
 
 std::string Ansi(const std::wstring& text)
 {
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
-    result.resize(result.size() - 1);
-    return result;
+    return Bas::Narrow(text, CP_ACP);
 }
 
 char* Field(std::string& text)
@@ -37,7 +35,7 @@ void SendOne(const CMailMessage& mail, const CMailAddress* recipient)
     std::vector<std::string> names;
     for (const CMailAttachment& attachment : mail.attachments) {
         paths.push_back(Ansi(attachment.path));
-        names.push_back(Ansi(FileNamePart(attachment.name)));
+        names.push_back(Ansi(Bas::FileNameOf(attachment.name)));
     }
     std::vector<MapiFileDesc> files(mail.attachments.size());
     for (std::size_t i = 0; i < files.size(); ++i) {

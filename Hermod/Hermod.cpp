@@ -43,7 +43,7 @@ void CHermodApplication::ProcessParameter(const Granite::CParameter& parameter)
             BAS_ASSERT(!parameter.value.empty());
             const auto attachment = Granite::SplitNamedValue(parameter.value);
             m_message.attachments.push_back(
-                {attachment.name.empty() ? Granite::FileNamePart(attachment.value) : attachment.name, attachment.value});
+                {attachment.name.empty() ? Bas::FileNameOf(attachment.value) : attachment.name, attachment.value});
             return;
         }
     }
