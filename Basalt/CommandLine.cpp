@@ -17,11 +17,16 @@ bool EqualNoCase(std::wstring_view a, std::wstring_view b)
     return true;
 }
 
-void CCommandLine::Parse(const std::wstring& text)
+bool CCommandLine::Parse(const std::wstring& text)
 {
     m_arguments.clear();
     m_switches.clear();
-    split(text, 0);
+    m_responseBytes = 0;
+    m_overflow.clear();
+    if (!split(text, 0)) {
+        m_arguments.clear();
+        return false;
+    }
     for (const auto& argument : m_arguments) {
         std::wstring name;
         std::wstring value;
@@ -30,9 +35,10 @@ void CCommandLine::Parse(const std::wstring& text)
         else
             m_switches.emplace_back(std::wstring(), argument);
     }
+    return true;
 }
 
-void CCommandLine::split(const std::wstring& text, int depth)
+bool CCommandLine::split(const std::wstring& text, int depth)
 {
     std::size_t pos = 0;
     const std::size_t size = text.size();
@@ -40,7 +46,9 @@ void CCommandLine::split(const std::wstring& text, int depth)
         while (pos < size && std::iswspace(text[pos]))
             ++pos;
         if (pos >= size)
-            return;
+            return true;
+        if (m_arguments.size() >= kMaxArguments)
+            return false;
         std::wstring argument;
         bool quoted = false;
         for (; pos < size; ++pos) {
@@ -66,9 +74,16 @@ void CCommandLine::split(const std::wstring& text, int depth)
             if (depth < kMaxResponseDepth) {
                 CTextFile file;
                 file.Open(argument.substr(1), CTextFile::ModeRead, CP_ACP);
-                const std::wstring contents = file.ReadAll();
+                std::wstring contents;
+                const std::uint64_t room = m_responseBytes < kMaxResponseBytes ? kMaxResponseBytes - m_responseBytes : 0;
+                const bool whole = file.ReadAll(room, contents);
+                m_responseBytes += file.BytesRead();
                 file.Close();
-                split(contents, depth + 1);
+                if (!whole || !split(contents, depth + 1)) {
+                    if (m_overflow.empty())
+                        m_overflow = argument;
+                    return false;
+                }
                 continue;
             }
         }

@@ -3,6 +3,7 @@
 // and quoting with doubled quotes inside quotes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,8 +16,17 @@ public:
     // Response files nested deeper than this stay plain arguments, so a file
     // that names itself cannot recurse forever.
     static constexpr int kMaxResponseDepth = 8;
+    // What response files may add in all, however they nest and repeat: a
+    // file that names itself ten times would otherwise multiply into
+    // millions of reads before the depth stops it.
+    static constexpr std::size_t kMaxArguments = 32768;
+    static constexpr std::uint64_t kMaxResponseBytes = 0x100000;
 
-    void Parse(const std::wstring& text);
+    // False when response files would take the command line past those
+    // bounds; the arguments are then empty and OverflowArgument names the
+    // response file that went past them.
+    [[nodiscard]] bool Parse(const std::wstring& text);
+    const std::wstring& OverflowArgument() const noexcept { return m_overflow; }
 
     std::size_t ArgumentCount() const noexcept { return m_arguments.size(); }
     const std::wstring& Argument(std::size_t index) const;
@@ -36,9 +46,12 @@ public:
     std::vector<std::wstring> Values(std::wstring_view name) const;
 
 private:
-    void split(const std::wstring& text, int depth);
+    // False past the bounds.
+    bool split(const std::wstring& text, int depth);
 
     std::vector<std::wstring> m_arguments;
+    std::uint64_t m_responseBytes = 0;
+    std::wstring m_overflow;
     std::vector<std::pair<std::wstring, std::wstring>> m_switches;
 };
 

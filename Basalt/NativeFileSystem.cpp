@@ -193,7 +193,10 @@ void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool 
     if (find) {
         do {
             const std::wstring name = data.cFileName;
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+            // Junctions and folder links are not followed: one that points
+            // at an ancestor would find the same files again and again.
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && name != L"." && name != L"..")
                 folders.push_back(name);
         } while (::FindNextFileW(find.Get(), &data));
     }
@@ -267,6 +270,15 @@ DWORD VolumeSerialNumber(const std::wstring& root)
 
 void RemoveFolderTree(const std::wstring& path)
 {
+    // The folder itself may have been replaced by a link since it was
+    // made: then the link goes, and nothing it points to.
+    const DWORD rootAttributes = ::GetFileAttributesW(LongPath(path).c_str());
+    if (rootAttributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        ::RemoveDirectoryW(LongPath(path).c_str());
+        return;
+    }
     WIN32_FIND_DATAW data;
     CFindHandle find(::FindFirstFileW(LongPath(JoinPath(path, L"*")).c_str(), &data));
     if (find) {

@@ -111,7 +111,8 @@ void Trace(const wchar_t* format, const std::wstring& argument)
 }
 
 // The language number of a candidate's base name after the prefix: decimal
-// digits only, 0 to 69.
+// digits only, a number of the language table (a gap in the table has no
+// locale, and a module under its number is no language at all).
 int ParseLanguageNumber(const std::wstring& rest)
 {
     if (rest.empty() || rest.size() > 2)
@@ -122,7 +123,7 @@ int ParseLanguageNumber(const std::wstring& rest)
             return -1;
         value = value * 10 + (c - L'0');
     }
-    return value <= kMaxLanguage ? value : -1;
+    return value <= kMaxLanguage && kLanguages[value].locale != nullptr ? value : -1;
 }
 
 bool SearchModules(const std::vector<CResourceModule>& modules, const wchar_t* name, std::wstring& text)

@@ -39,6 +39,7 @@ void CTextFile::Open(const std::wstring& path, int mode, unsigned codePage)
             skip = 3;
         }
         m_file.Seek(skip);
+        m_bytesRead = skip;
         return;
     }
     m_file.Open(path, CFile::OpenWrite | CFile::OpenCreate);
@@ -57,6 +58,7 @@ void CTextFile::Close()
     m_file.Close();
     m_mode = 0;
     m_bufferPos = m_bufferLength = 0;
+    m_bytesRead = 0;
     m_hasPushedUnit = false;
     m_pendingLines.clear();
 }
@@ -70,6 +72,7 @@ bool CTextFile::ReadByte(unsigned char& byte)
             return false;
     }
     byte = m_buffer[m_bufferPos++];
+    ++m_bytesRead;
     return true;
 }
 
@@ -162,17 +165,29 @@ bool CTextFile::ReadTextLine(std::wstring& line)
 
 std::wstring CTextFile::ReadAll()
 {
-    BAS_ASSERT(m_mode == ModeRead);
     std::wstring text;
+    ReadAll(UINT64_MAX, text);
+    return text;
+}
+
+bool CTextFile::ReadAll(std::uint64_t maxBytes, std::wstring& text)
+{
+    BAS_ASSERT(m_mode == ModeRead);
+    text.clear();
     std::string bytes;
     wchar_t unit = 0;
+    const std::uint64_t start = m_bytesRead;
     while (ReadUnit(unit)) {
+        if (m_bytesRead - start > maxBytes)
+            return false;
         if (IsUtf16(m_codePage))
             text += unit;
         else
             bytes += static_cast<char>(unit);
     }
-    return IsUtf16(m_codePage) ? text : Decode(bytes);
+    if (!IsUtf16(m_codePage))
+        text = Decode(bytes);
+    return true;
 }
 
 void CTextFile::Write(const std::wstring& text)

@@ -29,6 +29,11 @@ public:
     // U+2029); false at the end of the file.
     bool ReadTextLine(std::wstring& line);
     std::wstring ReadAll();
+    // The rest of the file when it holds at most maxBytes more bytes; false,
+    // having read no more than maxBytes + 1 of them, when it holds more.
+    bool ReadAll(std::uint64_t maxBytes, std::wstring& text);
+    // The bytes taken from the file since it was opened, its mark included.
+    std::uint64_t BytesRead() const noexcept { return m_bytesRead; }
 
     void Write(const std::wstring& text);
     void WriteLine(const std::wstring& text);
@@ -45,6 +50,7 @@ private:
     unsigned char m_buffer[1024];
     std::size_t m_bufferPos = 0;
     std::size_t m_bufferLength = 0;
+    std::uint64_t m_bytesRead = 0;
     bool m_hasPushedUnit = false;
     wchar_t m_pushedUnit = 0;
     std::deque<std::wstring> m_pendingLines;

@@ -73,7 +73,9 @@ void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::ve
     for (const Bas::CFindEntry& entry : entries) {
         const std::wstring path = Bas::JoinPath(folder, entry.name);
         if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ListDriveContents(system, path, lines);
+            // A folder link on the medium may lead back up: not entered.
+            if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                ListDriveContents(system, path, lines);
             continue;
         }
         std::uint64_t bytes = 0;

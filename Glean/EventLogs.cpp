@@ -123,21 +123,21 @@ void SaveEventLog(const CEventLogSpec& spec, const std::wstring& path)
     WriteEventLogFile(log, spec.sources, path);
 }
 
-std::vector<std::wstring> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder)
+std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder)
 {
-    std::vector<std::wstring> saved;
+    std::vector<CSavedEventLog> saved;
     for (const CEventLogSpec& spec : specs) {
-        const std::wstring path = Bas::JoinPath(folder, spec.logName + L".evt");
-        ::DeleteFileW(path.c_str());
-        Bas::RegisterTempFile(path);
+        std::wstring path;
         try {
+            path = Bas::CreateTempFile(folder, L"GEV", L"tmp");
             SaveEventLog(spec, path);
-            saved.push_back(path);
+            saved.push_back({path, spec.logName + L".evt"});
         } catch (Bas::CUserException*) {
             throw;
         } catch (Bas::CException* raw) {
             auto error = Bas::Own(raw);
-            ::DeleteFileW(path.c_str());
+            if (!path.empty())
+                Bas::DeleteTempFile(path);
             CGleanAppLog::Instance().AddLine(Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, spec.logName, error->GetMessageText()));
         }
     }

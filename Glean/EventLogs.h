@@ -44,9 +44,13 @@ void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>
                        std::uint32_t limit = 0x80000000u);
 
 void SaveEventLog(const CEventLogSpec& spec, const std::wstring& path);
-// Saves each log as "<name>.evt" in the folder, at a path removed first and
-// registered as a temporary file; returns the saved files. A log that fails
-// gets an application-log line and leaves no file.
-std::vector<std::wstring> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder);
+struct CSavedEventLog {
+    std::wstring path;     // a "GEV" temporary file
+    std::wstring fileName; // "<name>.evt", its name in the archive
+};
+
+// Saves each log into a new temporary file in the folder; returns the saved
+// files. A log that fails gets an application-log line and leaves no file.
+std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder);
 
 } // namespace Glean

@@ -99,7 +99,9 @@ void ListFolder(const std::wstring& indent, const std::wstring& folder, bool rec
         const std::wstring time = FileTimeText(data.ftLastWriteTime);
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             lines.push_back(indent + entry.name + L"\t" + time + L"\tFolder");
-            if (recursive)
+            // A junction or folder link is listed, never entered: one that
+            // points at an ancestor would list the same files forever.
+            if (recursive && !((entry.attributes | data.dwFileAttributes) & FILE_ATTRIBUTE_REPARSE_POINT))
                 ListFolder(indent + L"  ", path, true, lines);
         } else {
             const std::wstring size =

@@ -66,7 +66,8 @@ bool CGleanApp::StartUp()
     Bas::AddResourcePrefix(m_programFolder, L"Glean");
 
     Bas::CCommandLine commandLine;
-    commandLine.Parse(::GetCommandLineW());
+    if (!commandLine.Parse(::GetCommandLineW()))
+        Bas::ThrowCheck(ERR_GLEAN_BAD_COMMAND_LINE);
     m_commandLine = ParseGleanCommandLine(commandLine);
     for (int language : m_commandLine.languages)
         if (Bas::SetInterfaceLanguage(language))

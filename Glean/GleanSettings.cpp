@@ -9,6 +9,7 @@
 #include "RegistryKey.h"
 #include "TempFile.h"
 #include "TextTools.h"
+#include "ZipCompressor.h"
 #include "generated/GleanMessages.h"
 
 #include <shlobj.h>
@@ -115,6 +116,26 @@ std::wstring KeyFolder(const std::wstring& keyName)
 {
     const auto slash = keyName.rfind(L'/');
     return slash == std::wstring::npos ? std::wstring() : keyName.substr(0, slash + 1);
+}
+
+// Names from the settings become archive names and file names: a key-name
+// folder ("Logs/" of "Logs/File1") is empty or stays inside the folder the
+// archive is extracted into, and a file name is one such name that is not a
+// folder; an event-log name is a single component.
+bool IsSafeKeyFolder(const std::wstring& keyName)
+{
+    const std::wstring folder = KeyFolder(keyName);
+    return folder.empty() || Granite::CZipCompressor::IsSafeName(folder);
+}
+
+bool IsSafeFileName(const std::wstring& name)
+{
+    return Granite::CZipCompressor::IsSafeName(name) && name.back() != L'/' && name.back() != L'\\';
+}
+
+bool IsSafeComponent(const std::wstring& name)
+{
+    return IsSafeFileName(name) && name.find_first_of(L"/\\") == std::wstring::npos;
 }
 
 // The string value "Path" of the product's App Paths key, or empty.
@@ -236,8 +257,12 @@ void CGleanSettings::Load()
     if (!ini.HasSection(L"Registry")) {
         Log(Bas::Format(MSG_SECTION_NOT_FOUND, L"Registry"));
     } else {
-        for (const auto& key : ini.KeyNames(L"Registry"))
-            m_registryKeys.emplace_back(ini.GetValue(L"Registry", key), key);
+        for (const auto& key : ini.KeyNames(L"Registry")) {
+            if (IsSafeFileName(key))
+                m_registryKeys.emplace_back(ini.GetValue(L"Registry", key), key);
+            else
+                Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Registry", key));
+        }
     }
 
     if (!ini.HasSection(L"Directories")) {
@@ -298,8 +323,12 @@ void CGleanSettings::Load()
     } else {
         for (const auto& key : ini.KeyNames(L"Msi")) {
             const std::wstring value = ini.GetValue(L"Msi", key);
-            if (!value.empty())
+            if (value.empty())
+                continue;
+            if (IsSafeKeyFolder(key))
                 m_msiEntries.push_back({value, KeyFolder(key)});
+            else
+                Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Msi", key));
         }
     }
 
@@ -313,6 +342,11 @@ void CGleanSettings::Load()
             // An empty log name cannot be read; the entry is left out.
             if (spec.logName.empty())
                 continue;
+            // The log is saved as "EventLog/<name>.evt".
+            if (!IsSafeComponent(spec.logName + L".evt")) {
+                Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"EventLog", spec.logName));
+                continue;
+            }
             const std::wstring sources = ini.GetValue(L"EventLog", key + L"Sources");
             std::size_t start = 0;
             while (start <= sources.size() && !sources.empty()) {
@@ -355,8 +389,16 @@ void CGleanSettings::loadSection(const Bas::CIniFile& ini, const std::wstring& s
                                  bool hasBase)
 {
     for (const auto& key : ini.KeyNames(section)) {
+        const bool isFile = Contains(key, L"File");
+        const bool isMask = Contains(key, L"Mask");
+        if (!isFile && !isMask)
+            continue;
+        if (!IsSafeKeyFolder(key)) {
+            Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, section, key));
+            continue;
+        }
         const std::wstring value = ini.GetValue(section, key);
-        if (Contains(key, L"File")) {
+        if (isFile) {
             std::wstring path = hasBase ? Bas::NormalizePath(Bas::JoinPath(base, value)) : value;
             path = ExpandPath(path);
             if (Bas::FileExists(path))
@@ -364,7 +406,7 @@ void CGleanSettings::loadSection(const Bas::CIniFile& ini, const std::wstring& s
             else
                 Log(Bas::Format(MSG_FILE_NOT_FOUND, path));
         }
-        if (Contains(key, L"Mask"))
+        if (isMask)
             addMask(key, value, base, hasBase, Contains(key, L"MaskWithSubdirs"));
     }
 }

@@ -78,7 +78,7 @@ void CLogCollector::CollectLogs()
     m_msiLogFiles = std::move(msiLogs.files);
     m_msiSubFolders = std::move(msiLogs.subFolders);
     Mica::PumpMessages();
-    m_eventLogFiles = SaveEventLogs(settings.EventLogs(), Bas::GetTempFolder());
+    m_eventLogs = SaveEventLogs(settings.EventLogs(), Bas::GetTempFolder());
     Mica::PumpMessages();
     m_environmentLogFile = WriteEnvironmentLog();
     Mica::PumpMessages();
@@ -157,8 +157,8 @@ void CLogCollector::PackArchive()
     for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i)
         msiNames.push_back(L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]));
     std::vector<std::wstring> eventLogNames;
-    for (const std::wstring& path : m_eventLogFiles)
-        eventLogNames.push_back(L"EventLog/" + Bas::FileNameOf(path));
+    for (const CSavedEventLog& saved : m_eventLogs)
+        eventLogNames.push_back(L"EventLog/" + saved.fileName);
     std::vector<std::wstring> following = {L"GleanAppLog.log"};
     for (const CRegistryExportFile& file : m_registryExports)
         following.push_back(file.archiveName);
@@ -189,7 +189,7 @@ void CLogCollector::PackArchive()
     if (!eventLogNames.empty()) {
         zip.AddDirectory(L"EventLog/", L"");
         for (std::size_t i = 0; i < eventLogNames.size(); ++i) {
-            addFileLogged(zip, m_eventLogFiles[i], eventLogNames[i]);
+            addFileLogged(zip, m_eventLogs[i].path, eventLogNames[i]);
             Mica::PumpMessages();
         }
     }

@@ -2,6 +2,7 @@
 // with its entries in their fixed order and names.
 #pragma once
 
+#include "EventLogs.h"
 #include "RegistryExport.h"
 #include "ZipCompressor.h"
 
@@ -47,7 +48,7 @@ private:
     std::vector<CRegistryExportFile> m_registryExports;
     std::vector<std::wstring> m_msiLogFiles;
     std::vector<std::wstring> m_msiSubFolders;
-    std::vector<std::wstring> m_eventLogFiles;
+    std::vector<CSavedEventLog> m_eventLogs;
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
     std::vector<Granite::CZipEntry> m_archiveEntries;

@@ -104,8 +104,7 @@ std::wstring CMainLog::FindWordExecutable()
     const std::wstring server =
         m_system.ReadRegistryString(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid + L"\\LocalServer32", L"");
     Bas::CCommandLine commandLine;
-    commandLine.Parse(server);
-    if (commandLine.ArgumentCount() == 0)
+    if (!commandLine.Parse(server) || commandLine.ArgumentCount() == 0)
         return {};
     const std::wstring& path = commandLine.Argument(0);
     if (path.size() < 5 || Upper(path.substr(path.size() - 4)) != L".EXE" || !m_system.FileExists(path))

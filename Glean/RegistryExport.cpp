@@ -225,13 +225,14 @@ std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
     std::vector<CRegistryExportFile> files;
     CRegistryExporter exporter(source);
     CGleanAppLog& log = CGleanAppLog::Instance();
+    // Each export goes into a new temporary file of its own: the configured
+    // file name is only the archive name, so it never names a path.
     auto exportOne = [&](const std::wstring& keyPath, const std::wstring& fileName) {
-        const std::wstring path = Bas::JoinPath(folder, fileName);
-        // A file left by an earlier run must never stand for this key.
-        ::DeleteFileW(path.c_str());
-        if (!exporter.ExportKey(keyPath, path))
+        std::vector<std::wstring> lines;
+        if (!exporter.BuildLines(keyPath, lines))
             return false;
-        Bas::RegisterTempFile(path);
+        const std::wstring path = Bas::CreateTempFile(folder, L"GRL", L"tmp");
+        Bas::WriteLines(path, lines);
         files.push_back({path, fileName});
         return true;
     };

@@ -68,9 +68,9 @@ struct CRegistryExportFile {
 };
 
 // The per-request driver: each (key path, file name) of the settings, a "*"
-// standing for 1 to 99. Every file is written to a path of the folder that
-// is removed first and registered as a temporary file; missing keys, and
-// paths naming a whole root, become application-log lines.
+// standing for 1 to 99. Every export is written into a new "GRL" temporary
+// file in the folder and keeps the file name as its archive name; missing
+// keys, and paths naming a whole root, become application-log lines.
 std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
                                            const std::vector<std::pair<std::wstring, std::wstring>>& requests,
                                            const std::wstring& folder);

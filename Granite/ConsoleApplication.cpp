@@ -77,7 +77,8 @@ int CConsoleApplication::Run()
         Bas::SetProgramName(GetApplicationName());
         OnStart();
         Bas::CCommandLine commandLine;
-        commandLine.Parse(::GetCommandLineW());
+        if (!commandLine.Parse(::GetCommandLineW()))
+            Bas::ThrowCheck(ERR_TOOLS_CONSOLE_APPLICATION_INVALID_ARGUMENT, commandLine.OverflowArgument());
         m_parameters.clear();
         for (std::size_t i = 0; i < commandLine.ArgumentCount(); ++i)
             m_parameters.push_back(SplitParameter(commandLine.Argument(i)));

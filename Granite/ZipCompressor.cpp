@@ -8,6 +8,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 namespace Granite {
 
 namespace {
@@ -106,6 +108,27 @@ std::wstring CZipCompressor::NormalizeName(const std::wstring& name)
     return result;
 }
 
+bool CZipCompressor::IsSafeName(std::wstring_view name)
+{
+    if (name.empty() || name.front() == L'/' || name.front() == L'\\')
+        return false;
+    if (name.back() == L'/' || name.back() == L'\\')
+        name.remove_suffix(1);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(name.find_first_of(L"/\\", start), name.size());
+        const std::wstring_view component = name.substr(start, end - start);
+        if (component.find_first_not_of(L". ") == std::wstring_view::npos)
+            return false;
+        for (const wchar_t c : component)
+            if (c < 0x20 || c == 0x7F || c == L':')
+                return false;
+        if (end == name.size())
+            return true;
+        start = end + 1;
+    }
+}
+
 std::size_t CZipCompressor::EntriesFor(const std::vector<std::wstring>& names)
 {
     std::unordered_set<std::wstring> folders;
@@ -157,6 +180,8 @@ std::size_t CZipCompressor::missingDirectories(const std::wstring& name) const
 void CZipCompressor::checkLimits(const std::wstring& name, const std::wstring& comment, std::size_t newEntries,
                                  const std::wstring& forEntry) const
 {
+    if (!IsSafeName(name))
+        Bas::ThrowCheck(ERR_ZIP_UNSAFE_NAME, forEntry);
     if (m_entries.size() + newEntries + m_reserved > kMaxEntries)
         Bas::ThrowCheck(ERR_ZIP_TOO_MANY_ENTRIES, forEntry);
     if (ToUtf8(name).size() > kMaxFieldLength || ToUtf8(comment).size() > kMaxFieldLength)
@@ -175,7 +200,6 @@ void CZipCompressor::addParentDirectories(const std::wstring& name, const std::w
 void CZipCompressor::AddDirectory(const std::wstring& name, const std::wstring& comment)
 {
     BAS_ASSERT(m_open);
-    BAS_ASSERT(name != L"..");
     if (name == L".")
         return;
     std::wstring stored = NormalizeName(name);

@@ -82,6 +82,12 @@ public:
 
     // "\" becomes "/", and a leading "./" is dropped.
     static std::wstring NormalizeName(const std::wstring& name);
+    // A name that an extractor writes inside its target folder: not empty,
+    // not rooted, no drive or stream (":"), no control character, and no
+    // component that is empty or only dots and blanks (".", "..", and what
+    // Windows trims to them). "/" and "\" both separate components; one
+    // trailing separator makes a directory name.
+    static bool IsSafeName(std::wstring_view name);
     // The entries that adding these names can take at most: each name, and
     // each folder named in them once.
     static std::size_t EntriesFor(const std::vector<std::wstring>& names);

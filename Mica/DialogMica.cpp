@@ -117,7 +117,10 @@ INT_PTR CDialog::handle(UINT message, WPARAM wParam, LPARAM lParam)
             ::SetWindowLongPtrW(m_window, DWLP_USER, 0);
             const bool main = CApplication::Instance() != nullptr && CApplication::Instance()->MainDialog() == this;
             m_window = nullptr;
-            if (main)
+            // A dialog that failed to open is destroyed by Create, which
+            // then throws: a quit request now would close the report of
+            // that error before the user could read it.
+            if (main && !m_initError)
                 ::PostQuitMessage(0);
             return TRUE;
         }

@@ -131,6 +131,12 @@ app_log "$work/out/odd.zip" | grep -q '^Секция Directories содержи�
 ini '[OtherFiles]' "File1=$(win "$work/data/random.bin")"
 printf '/file:%s @self.rsp\r\n' "$(win "$work/out/rsp.zip")" >"$work/app/self.rsp"
 (cd "$work/app" && boxed 'self-naming response file' 1 'Bad command line format' @self.rsp)
+# One that names itself ten times would fan out a hundred million times
+# within the nesting limit: the bound on the whole expansion refuses it.
+for _ in $(seq 10); do printf '@fan.rsp\r\n'; done >"$work/app/fan.rsp"
+started=$(date +%s)
+(cd "$work/app" && boxed 'response-file fan-out' 1 'Bad command line format' @fan.rsp)
+[ $(($(date +%s) - started)) -lt 30 ] || { echo "response-file fan-out took $(($(date +%s) - started)) s"; fail=1; }
 languages=$(printf ' /language:0%.0s' $(seq 1 2600))
 "$WINE" "$work/app/Glean.exe" $languages "/file:$(win "$work/out/long.zip")"; rc=$?
 [ $rc -eq 0 ] && [ -f "$work/out/long.zip" ] || { echo "command line of ${#languages} characters: exit code $rc"; fail=1; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Removing a temporary folder that holds a link to a folder outside it (a
-# symbolic link here, as a junction would be on Windows) removes what is
-# inside the folder and nothing the link points to.
+# symbolic link here, as a junction would be on Windows), or that has itself
+# been replaced by one, removes what is inside the folder and nothing the
+# link points to.
 #   temp_links_test.sh BASALT_TESTS_EXE WORK_DIR
 set -u
 tests=$1 work=$2
@@ -21,5 +22,13 @@ for kept in precious.txt deeper/also.txt; do
 done
 for gone in inside.txt sub; do
   [ ! -e "$work/registered/$gone" ] || { echo "$gone is still in the folder"; fail=1; }
+done
+# The registered folder itself replaced by a link: the link may go, what it
+# points to stays.
+ln -s outside "$work/replaced"
+GLEAN_LINKED_ROOT=$(win "$work/replaced") "$WINE" "$tests" --gtest_brief=1 \
+  --gtest_filter='TempFolders.AFolderReplacedByALinkLeavesItsTarget' || exit 1
+for kept in precious.txt deeper/also.txt; do
+  [ -f "$work/outside/$kept" ] || { echo "$kept behind the replaced folder was deleted"; fail=1; }
 done
 exit $fail

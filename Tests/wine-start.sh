@@ -21,21 +21,9 @@ skip() {
   exit 0
 }
 if [ "${GLEAN_ARCH:-x64}" = x86 ]; then
-  # The smallest 32-bit Linux program: one ELF header, one program header
-  # and exit(0) through int 0x80. A kernel without 32-bit support refuses it.
-  probe="$GLEAN_WINE_ROOT/exit32"
-  /usr/bin/python3 - "$probe" <<'PY'
-import struct, sys
-code = bytes.fromhex('b801000000' '31db' 'cd80')  # mov eax, 1; xor ebx, ebx; int 0x80
-base, start = 0x08048000, 52 + 32
-ident = b'\x7fELF' + bytes([1, 1, 1]) + bytes(9)
-header = ident + struct.pack('<HHIIIIIHHHHHH', 2, 3, 1, base + start, 52, 0, 0, 52, 32, 1, 0, 0, 0)
-program = struct.pack('<IIIIIIII', 1, 0, base, base, start + len(code), start + len(code), 5, 0x1000)
-with open(sys.argv[1], 'wb') as f:
-    f.write(header + program + code)
-PY
-  chmod +x "$probe"
-  "$probe" 2>/dev/null || skip "this kernel cannot run 32-bit programs (a minimal 32-bit ELF program failed to start)"
+  "$here/../scripts/probe32.sh" "$GLEAN_WINE_ROOT/exit32" ||
+    skip "this kernel cannot run 32-bit programs (a minimal 32-bit ELF program failed to start)"
+  [ -x "$WINE" ] || skip "the 32-bit Wine loader $WINE is not installed"
   "$WINE" --version >/dev/null 2>&1 || skip "the 32-bit Wine loader $WINE cannot start"
 fi
 

@@ -13,13 +13,24 @@ for arch in x86 x64; do
   eval "pid_$arch=$!"
 done
 status=0
+summary=()
 for arch in x86 x64; do
   pid="pid_$arch"
   wait "${!pid}" || status=1
   echo "== tests of the $arch build"
-  cat "build/$arch/ctest.log"
-  if [ -f "build/$arch/wine/skip" ]; then
-    echo "the $arch tests that run programs were skipped: $(cat "build/$arch/wine/skip")"
+  log="build/$arch/ctest.log"
+  cat "$log"
+  passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$log")
+  failed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*(\*\*\*Failed|\*\*\*Timeout|\*\*\*Exception|Not Run)' "$log")
+  skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped' "$log")
+  line="$arch: $passed passed, $failed failed, $skipped skipped"
+  if ((skipped)); then
+    reason="they report no reason"
+    [ -f "build/$arch/wine/skip" ] && reason=$(cat "build/$arch/wine/skip")
+    line+=" (the tests that run programs: $reason)"
   fi
+  summary+=("$line")
 done
+echo "== summary"
+printf '%s\n' "${summary[@]}"
 exit $status

@@ -9,7 +9,7 @@ namespace {
 std::vector<std::wstring> Split(const std::wstring& text)
 {
     Bas::CCommandLine line;
-    line.Parse(text);
+    EXPECT_TRUE(line.Parse(text));
     std::vector<std::wstring> arguments;
     for (std::size_t i = 0; i < line.ArgumentCount(); ++i)
         arguments.push_back(line.Argument(i));
@@ -56,6 +56,37 @@ TEST(CommandLineSplit, NestedResponseFilesAreLimited)
     ASSERT_EQ(arguments.size(), static_cast<std::size_t>(Bas::CCommandLine::kMaxResponseDepth) + 1);
     EXPECT_EQ(arguments.front(), L"x");
     EXPECT_EQ(arguments.back(), L"@" + folder.Path() + L"\\self.txt");
+}
+
+TEST(CommandLineSplit, ResponseFileExpansionIsBoundedAsAWhole)
+{
+    // A file that names itself ten times would fan out to 10^8 arguments
+    // within the depth limit; a file past the byte bound is not read whole.
+    Testing::CTestFolder folder;
+    const std::string path(folder.Path().begin(), folder.Path().end());
+    std::string fan;
+    for (int i = 0; i < 10; ++i)
+        fan += "@" + path + "\\fan.txt\r\n";
+    folder.WriteBytes(L"fan.txt", fan);
+    folder.WriteBytes(L"big.txt", std::string(Bas::CCommandLine::kMaxResponseBytes + 1, 'x'));
+    std::string many;
+    for (std::size_t i = 0; i < Bas::CCommandLine::kMaxArguments; ++i)
+        many += "a ";
+    folder.WriteBytes(L"many.txt", many);
+    folder.WriteBytes(L"fits.txt", std::string(Bas::CCommandLine::kMaxResponseBytes - 1, 'y'));
+    for (const wchar_t* name : {L"fan.txt", L"big.txt", L"many.txt"}) {
+        Bas::CCommandLine line;
+        const ULONGLONG start = ::GetTickCount64();
+        EXPECT_FALSE(line.Parse(L"p @" + folder / name)) << name;
+        EXPECT_LT(::GetTickCount64() - start, 10000u) << name;
+        EXPECT_EQ(line.ArgumentCount(), 0u) << name;
+        EXPECT_EQ(line.OverflowArgument(), L"@" + folder / name) << name;
+    }
+    // Just within the bounds, and the byte bound counts every file read.
+    Bas::CCommandLine line;
+    EXPECT_TRUE(line.Parse(L"p @" + folder / L"fits.txt"));
+    EXPECT_EQ(line.ArgumentCount(), 2u);
+    EXPECT_FALSE(line.Parse(L"p @" + folder / L"fits.txt @" + folder / L"fits.txt"));
 }
 
 TEST(CommandLineSplit, MissingResponseFileIsAFileError)
@@ -110,7 +141,7 @@ TEST(CommandLineSwitches, IsSwitchMatchesTheWholeNameWithoutCase)
 TEST(CommandLineSwitches, TableKeepsEveryEntryInOrder)
 {
     Bas::CCommandLine line;
-    line.Parse(L"prog /language:1 plain -LANGUAGE:2 --language=3 /other");
+    ASSERT_TRUE(line.Parse(L"prog /language:1 plain -LANGUAGE:2 --language=3 /other"));
     EXPECT_EQ(line.Values(L"language"), (Args{L"1", L"2", L"3"}));
     EXPECT_EQ(line.Values(L""), (Args{L"prog", L"plain"}));
     EXPECT_EQ(line.Find(L"Language"), 1);

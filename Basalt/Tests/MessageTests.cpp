@@ -129,10 +129,12 @@ TEST_F(MessageResolution, InternalErrorsUseTheirTextOrTheBuiltInFallback)
 TEST_F(MessageResolution, LanguageModulesAreFoundAndChecked)
 {
     AddTestModules();
-    // 8 is not described as a resource DLL; 70 is no language number.
+    // 8 is not described as a resource DLL; 70 is no language number, and
+    // 12 a number without a language.
     EXPECT_EQ(Bas::AvailableLanguages(), std::set<int>{7});
     EXPECT_FALSE(Bas::SetInterfaceLanguage(8));
     EXPECT_FALSE(Bas::SetInterfaceLanguage(70));
+    EXPECT_FALSE(Bas::SetInterfaceLanguage(12));
     EXPECT_EQ(Bas::GetInterfaceLanguage(), 0);
 }
 

@@ -138,6 +138,18 @@ TEST(TempFolders, RemovalLeavesWhatALinkPointsTo)
     EXPECT_EQ(::GetFileAttributesW((std::wstring(folder) + L"\\inside.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// A registered temporary folder that was itself replaced by a link.
+TEST(TempFolders, AFolderReplacedByALinkLeavesItsTarget)
+{
+    wchar_t folder[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"GLEAN_LINKED_ROOT", folder, MAX_PATH) == 0)
+        GTEST_SKIP() << "GLEAN_LINKED_ROOT is not set";
+    const DWORD attributes = ::GetFileAttributesW(folder);
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT) << "not a link";
+    Bas::RemoveFolderTree(folder);
+}
+
 } // namespace
 
 namespace {

@@ -365,8 +365,11 @@ TEST(DrivesLog, AFolderThatCannotBeListedIsOneLine)
     fake.drives = {{L'J', {DRIVE_REMOVABLE, true, L"STICK", 9}}};
     const auto folder = [](const wchar_t* name) { return Bas::CFindEntry{name, FILE_ATTRIBUTE_DIRECTORY}; };
     const auto file = [](const wchar_t* name) { return Bas::CFindEntry{name, FILE_ATTRIBUTE_ARCHIVE}; };
+    // "loop" in z is a junction back to the root: not entered.
+    const Bas::CFindEntry loop{L"loop", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT};
     fake.folders[L"J:\\"] = {file(L"a.txt"), folder(L"System Volume Information"), folder(L"z"), file(L"zz.bin")};
-    fake.folders[L"J:\\z"] = {file(L"big.bin"), file(L"locked.txt")};
+    fake.folders[L"J:\\z"] = {file(L"big.bin"), file(L"locked.txt"), loop};
+    fake.folders[L"J:\\z\\loop"] = fake.folders[L"J:\\"];
     fake.listingErrors[L"J:\\System Volume Information"] = ERROR_ACCESS_DENIED;
     fake.sizes = {{L"J:\\a.txt", 3}, {L"J:\\z\\big.bin", 0x140000000ull}, {L"J:\\zz.bin", 0xFFFFFFFFull}};
     Glean::CDrivesLog drives(fake);

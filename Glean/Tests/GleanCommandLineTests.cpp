@@ -10,7 +10,8 @@ namespace {
 Glean::CGleanCommandLine Parse(const std::wstring& text)
 {
     Bas::CCommandLine line;
-    line.Parse(L"Glean.exe " + text);
+    if (!line.Parse(L"Glean.exe " + text))
+        Bas::ThrowCheck(ERR_GLEAN_BAD_COMMAND_LINE);
     return Glean::ParseGleanCommandLine(line);
 }
 

@@ -133,6 +133,40 @@ TEST_F(GleanSettings, MaskWithAFolderPart)
     EXPECT_EQ(found, expected);
 }
 
+// Key names that would make archive entries outside the extraction folder,
+// or file names outside the temporary folder, are refused one by one.
+TEST_F(GleanSettings, KeyNamesThatLeadOutsideAreSkipped)
+{
+    folder.WriteBytes(L"one.txt", "1");
+    const std::string one = std::string(folder.Path().begin(), folder.Path().end()) + "\\one.txt";
+    Load("[Common]\r\nAppName=\r\n"
+         "[OtherFiles]\r\n../../up/File1=" + one + "\r\n/rooted/File2=" + one + "\r\nC:x/File3=" + one +
+         "\r\nok/./Mask4=" + one + "\r\nGood/File5=" + one + "\r\n..\\File6=" + one + "\r\n"
+         "[Registry]\r\n..\\..\\Documents\\keep.txt=HKEY_CURRENT_USER\\Software\r\nReg/App.reg=HKEY_CURRENT_USER\\A\r\n"
+         "Reg/=HKEY_CURRENT_USER\\B\r\n"
+         "[Msi]\r\n../Up/Product1=Pagewise\r\nLogs/Product2=Pagewise\r\n"
+         "[EventLog]\r\nLog1=..\\..\\x\r\nLog2=Application\r\nLog3=a/b\r\n");
+    std::vector<std::wstring> keys;
+    for (const auto& file : settings.OtherFiles())
+        keys.push_back(file.KeyName());
+    std::sort(keys.begin(), keys.end());
+    // "..\File6" has no "/": its folder part is empty and its entry is "000_one.txt".
+    EXPECT_EQ(keys, (std::vector<std::wstring>{L"..\\File6", L"Good/File5"}));
+    for (const wchar_t* key : {L"../../up/File1", L"/rooted/File2", L"C:x/File3", L"ok/./Mask4"})
+        EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"OtherFiles", key))) << key;
+    ASSERT_EQ(settings.RegistryKeys().size(), 1u);
+    EXPECT_EQ(settings.RegistryKeys()[0].second, L"Reg/App.reg");
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Registry", L"..\\..\\Documents\\keep.txt")));
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Registry", L"Reg/")));
+    ASSERT_EQ(settings.MsiEntries().size(), 1u);
+    EXPECT_EQ(settings.MsiEntries()[0].subFolder, L"Logs/");
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Msi", L"../Up/Product1")));
+    ASSERT_EQ(settings.EventLogs().size(), 1u);
+    EXPECT_EQ(settings.EventLogs()[0].logName, L"Application");
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"EventLog", L"..\\..\\x")));
+    EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"EventLog", L"a/b")));
+}
+
 TEST(GleanSettingsPaths, SpecialFolderMacros)
 {
     wchar_t appData[MAX_PATH];

@@ -4,6 +4,7 @@
 #include "File.h"
 #include "GleanAppLog.h"
 #include "Message.h"
+#include "NativeFileSystem.h"
 #include "RegistryExport.h"
 #include "TempFile.h"
 #include "TestFolder.h"
@@ -200,8 +201,9 @@ TEST(RegistryExport, DriverNumbersFilesAndRefusesRoots)
     registry.keys[L"Soft\\Item1"];
     registry.keys[L"Soft\\Item3"];
     registry.keys[L"Soft\\Single"];
-    folder.WriteBytes(L"Stale.reg", "left by an earlier run");
-    folder.WriteBytes(L"Gone.reg", "left by an earlier run");
+    // Files named as the settings name the exports are never touched.
+    folder.WriteBytes(L"Stale.reg", "kept");
+    folder.WriteBytes(L"Gone.reg", "kept");
     const auto files = Glean::ExportAll(registry,
                                         {{L"HKEY_CURRENT_USER\\Soft\\Item*", L"Item.reg"},
                                          {L"HKEY_CURRENT_USER\\Soft\\Single", L"Stale.reg"},
@@ -214,12 +216,13 @@ TEST(RegistryExport, DriverNumbersFilesAndRefusesRoots)
     EXPECT_EQ(files[0].archiveName, L"Item1.reg");
     EXPECT_EQ(files[1].archiveName, L"Item3.reg");
     EXPECT_EQ(files[2].archiveName, L"Stale.reg");
-    EXPECT_EQ(files[0].path, folder / L"Item1.reg");
-    for (const auto& file : files)
+    for (const auto& file : files) {
         EXPECT_TRUE(Bas::IsTempFile(file.path));
-    EXPECT_NE(folder.ReadBytes(L"Stale.reg").find("W\0i\0n\0d\0o\0w\0s", 0, 14), std::string::npos);
-    // The stale file of a key that is gone is removed, not archived.
-    EXPECT_FALSE(Bas::FileExists(folder / L"Gone.reg"));
+        EXPECT_EQ(Bas::FolderOf(file.path), folder.Path());
+        EXPECT_NE(Testing::ReadFileBytes(file.path).find("W\0i\0n\0d\0o\0w\0s", 0, 14), std::string::npos);
+    }
+    EXPECT_EQ(folder.ReadBytes(L"Stale.reg"), "kept");
+    EXPECT_EQ(folder.ReadBytes(L"Gone.reg"), "kept");
     EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{
                                Bas::Format(MSG_KEY_NOT_FOUND, L"HKEY_CURRENT_USER\\Soft\\Gone"),
                                Bas::Format(MSG_KEY_NOT_FOUND, L"HKEY_CURRENT_USER\\Soft\\None*"),
@@ -471,13 +474,17 @@ TEST(EventLogFile, SizeLimitAndSaveErrors)
     EXPECT_TRUE(Glean::SaveEventLogs({{L"Application", {}}}, folder / L"missing").empty());
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0].rfind(Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, L"Application", L""), 0), 0u);
-    // A file of that name from an earlier run is replaced.
-    folder.WriteBytes(L"Application.evt", "stale");
+    // The log goes into a temporary file of its own; a file named after the
+    // log is neither read nor touched.
+    folder.WriteBytes(L"Application.evt", "kept");
     const auto saved = Glean::SaveEventLogs({{L"Application", {}}}, folder.Path());
-    ASSERT_EQ(saved, std::vector<std::wstring>{folder / L"Application.evt"});
-    EXPECT_TRUE(Bas::IsTempFile(saved[0]));
-    EXPECT_EQ(Field(Testing::ReadFileBytes(saved[0]), 4), 0x654C664Cu);
-    Bas::DeleteTempFile(saved[0]);
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].fileName, L"Application.evt");
+    EXPECT_EQ(Bas::FolderOf(saved[0].path), folder.Path());
+    EXPECT_TRUE(Bas::IsTempFile(saved[0].path));
+    EXPECT_EQ(Field(Testing::ReadFileBytes(saved[0].path), 4), 0x654C664Cu);
+    EXPECT_EQ(folder.ReadBytes(L"Application.evt"), "kept");
+    Bas::DeleteTempFile(saved[0].path);
     // A log this computer does not have is not saved, under its name, as
     // the Application log that OpenEventLogW falls back to.
     EXPECT_TRUE(Glean::SaveEventLogs({{L"NoSuchLogOfGlean", {}}}, folder.Path()).empty());

@@ -13,6 +13,36 @@
 
 namespace {
 
+TEST(ZipNames, OnlyNamesThatStayInsideTheTargetFolderAreSafe)
+{
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"Glean.ini", true},
+        {L"Logs/Old/001_b.log", true},
+        {L"MSI/", true},
+        {L"Reg\\App.reg", true},
+        {L"a..b/.hidden/x..", true},
+        {L"", false},
+        {L"/rooted", false},
+        {L"\\rooted", false},
+        {L"../../up/000_one.txt", false},
+        {L"a/../b", false},
+        {L"a\\..\\b", false},
+        {L"./a", false},
+        {L"a/.", false},
+        {L"..", false},
+        {L"... /x", false}, // Windows trims a component of dots and blanks to nothing
+        {L"a//b", false},
+        {L"a//", false},
+        {L"C:/x", false},
+        {L"x:stream", false},
+        {L"a\nb", false},
+        {L"a\x7F", false},
+        {L"tab\there", false},
+    };
+    for (const auto& [name, safe] : cases)
+        EXPECT_EQ(Granite::CZipCompressor::IsSafeName(name), safe) << '"' << Granite::ToUtf8(name) << '"';
+}
+
 std::uint16_t U16(const std::string& b, std::size_t at)
 {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
@@ -181,14 +211,13 @@ TEST_F(ZipCompressor, DirectoriesComeBeforeTheirFirstEntryAndOnlyOnce)
         zip.AddDirectory(L"MSI", L"");
         zip.AddDirectory(L".", L"");
         AddBytes(zip, L"./top.txt", "t");
-        AddBytes(zip, L"../up.txt", "u");
     }
     const auto entries = ReadArchive(Bytes());
     std::vector<std::string> names;
     for (const auto& e : entries)
         names.push_back(e.name);
     EXPECT_EQ(names, (std::vector<std::string>{"logs/", "logs/old/", "logs/old/one.log", "logs/old/two.log", "MSI/",
-                                               "top.txt", "../", "../up.txt"}));
+                                               "top.txt"}));
     for (const auto& e : entries) {
         if (e.name.back() != '/')
             continue;
@@ -263,6 +292,29 @@ TEST_F(ZipCompressor, AnEntryWhoseSourceFailsIsCutBack)
     EXPECT_EQ(entries[2].name, "second.txt");
     EXPECT_EQ(entries[2].data, "second");
     EXPECT_EQ(entries[2].offset, entries[1].offset + 30 + 4);
+}
+
+TEST_F(ZipCompressor, UnsafeNamesAreRefusedBeforeAnythingIsWritten)
+{
+    folder.WriteBytes(L"one.txt", "1");
+    Granite::CZipCompressor zip;
+    zip.Open(archive);
+    for (const wchar_t* name : {L"../../up/000_one.txt", L"/rooted/one.txt", L"C:/one.txt", L"a/../../b/"}) {
+        try {
+            if (name[wcslen(name) - 1] == L'/')
+                zip.AddDirectory(name, L"");
+            else
+                zip.AddFile(folder / L"one.txt", name, L"");
+            ADD_FAILURE() << "accepted " << Granite::ToUtf8(name);
+        } catch (Bas::CException* raw) {
+            auto error = Bas::Own(raw);
+            auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+            ASSERT_NE(check, nullptr);
+            EXPECT_EQ(&check->Message(), &Granite::ERR_ZIP_UNSAFE_NAME);
+        }
+    }
+    EXPECT_EQ(zip.GetPosition(), 0u);
+    EXPECT_TRUE(zip.Entries().empty());
 }
 
 TEST_F(ZipCompressor, MissingSourceWritesNothing)

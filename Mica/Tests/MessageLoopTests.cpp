@@ -1,4 +1,5 @@
 #include "ApplicationMica.h"
+#include "DialogMica.h"
 #include "Errors.h"
 #include "MessageLoopMica.h"
 
@@ -65,9 +66,38 @@ public:
     int ShowMessage(HWND, const std::wstring&, const std::wstring&, UINT style) override
     {
         styles.push_back(style);
+        // A quit request waiting here would close a real message box at once.
+        MSG message;
+        quitWaiting.push_back(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE);
         return IDOK;
     }
     std::vector<UINT> styles;
+    std::vector<bool> quitWaiting;
+};
+
+class CFailingDialog : public Mica::CDialog {
+public:
+    CFailingDialog() : Mica::CDialog(200) {}
+
+protected:
+    void OnInitDialog() override { throw new Bas::CInternalError(Bas::EInternalError::Assertion, L"dialog.cpp", 2); }
+};
+
+// The main dialog fails while it opens.
+class CFailingDialogApplication : public Mica::CApplication {
+public:
+    CFailingDialogApplication() : Mica::CApplication(L"Test") {}
+
+protected:
+    bool StartUp() override
+    {
+        SetMainDialog(&m_dialog);
+        m_dialog.Create();
+        return true;
+    }
+
+private:
+    CFailingDialog m_dialog;
 };
 
 // An internal error that escapes StartUp is reported as one (system-modal,
@@ -81,6 +111,21 @@ TEST(Application, AnErrorOfStartUpIsReportedAsWhatItIs)
     EXPECT_EQ(code, 1);
     ASSERT_EQ(handler.styles.size(), 1u);
     EXPECT_EQ(handler.styles[0] & (MB_ICONHAND | MB_SYSTEMMODAL), static_cast<UINT>(MB_ICONHAND | MB_SYSTEMMODAL));
+}
+
+// The same for an error of the main dialog's opening: its window is gone,
+// and no quit request closes the report before it is read.
+TEST(Application, AnErrorOfTheDialogsOpeningStaysOnScreen)
+{
+    CRecordingHandler handler;
+    Bas::SetThreadMessageHandler(&handler);
+    const int code = CFailingDialogApplication().Run();
+    Bas::SetThreadMessageHandler(nullptr);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(handler.quitWaiting, std::vector<bool>{false});
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
 }
 
 } // namespace
