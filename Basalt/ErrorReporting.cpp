@@ -121,7 +121,7 @@ std::wstring WriteMinidump(DWORD timeout)
         return {};
     const std::wstring path = std::wstring(folder) + ProgramName() + L" " + std::to_wstring(::GetCurrentProcessId()) + L".dmp";
     auto request = std::make_shared<CDumpRequest>();
-    request->file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    request->file.Reset(::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!request->file)
         return {};
     auto* forThread = new std::shared_ptr<CDumpRequest>(request);
@@ -129,7 +129,7 @@ std::wstring WriteMinidump(DWORD timeout)
     if (!thread) {
         delete forThread;
         request->file.Reset();
-        ::DeleteFileW(path.c_str());
+        RemoveFile(path);
         return {};
     }
     // A writer that is still busy after the wait keeps its request; the file
@@ -138,7 +138,7 @@ std::wstring WriteMinidump(DWORD timeout)
         return {};
     if (!request->written) {
         request->file.Reset();
-        ::DeleteFileW(path.c_str());
+        RemoveFile(path);
         return {};
     }
     return path;

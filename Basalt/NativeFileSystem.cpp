@@ -172,42 +172,37 @@ bool IsWellFormedPath(const std::wstring& path)
 namespace {
 
 void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
-                  std::vector<std::wstring>& found)
+                  std::vector<std::wstring>& found, std::vector<std::wstring>* errors)
 {
-    WIN32_FIND_DATAW data;
-    std::vector<std::wstring> files;
-    CFindHandle find(::FindFirstFileW(JoinPath(folder, pattern).c_str(), &data));
-    if (find) {
-        do {
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-                files.push_back(data.cFileName);
-        } while (::FindNextFileW(find.Get(), &data));
-    }
-    std::sort(files.begin(), files.end());
-    for (const auto& name : files)
-        found.push_back(JoinPath(folder, name));
-    if (!recursive)
+    std::vector<CFindEntry> files;
+    std::vector<CFindEntry> folders;
+    try {
+        files = ListFolderEntries(folder, pattern, FindFileEntries);
+        // Junctions and folder links are not followed: one that points at
+        // an ancestor would find the same files again and again.
+        if (recursive)
+            for (CFindEntry& entry : ListFolderEntries(folder, L"*", FindFolderEntries))
+                if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    folders.push_back(std::move(entry));
+    } catch (CFileException* raw) {
+        auto error = Own(raw);
+        if (errors != nullptr)
+            errors->push_back(error->GetMessageText());
         return;
-    std::vector<std::wstring> folders;
-    find.Reset(::FindFirstFileW(LongPath(JoinPath(folder, L"*")).c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            // Junctions and folder links are not followed: one that points
-            // at an ancestor would find the same files again and again.
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && name != L"." && name != L"..")
-                folders.push_back(name);
-        } while (::FindNextFileW(find.Get(), &data));
     }
-    std::sort(folders.begin(), folders.end());
-    for (const auto& name : folders)
-        collectFiles(JoinPath(folder, name), pattern, true, found);
+    const auto byName = [](const CFindEntry& a, const CFindEntry& b) { return a.name < b.name; };
+    std::sort(files.begin(), files.end(), byName);
+    for (const CFindEntry& file : files)
+        found.push_back(JoinPath(folder, file.name));
+    std::sort(folders.begin(), folders.end(), byName);
+    for (const CFindEntry& entry : folders)
+        collectFiles(JoinPath(folder, entry.name), pattern, true, found, errors);
 }
 
 } // namespace
 
-std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive)
+std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
+                                    std::vector<std::wstring>* errors)
 {
     // The system matches wildcards in the last component only, and names
     // what it finds without their folder: a pattern such as "Logs\*.log" is
@@ -215,7 +210,7 @@ std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstri
     std::vector<std::wstring> found;
     const std::wstring subfolder = FolderOf(pattern);
     const std::wstring searched = subfolder.empty() ? folder : NormalizePath(JoinPath(folder, subfolder));
-    collectFiles(searched, FileNameOf(pattern), recursive, found);
+    collectFiles(searched, FileNameOf(pattern), recursive, found, errors);
     return found;
 }
 
@@ -268,15 +263,40 @@ DWORD VolumeSerialNumber(const std::wstring& root)
     return serial;
 }
 
+bool RemoveFile(const std::wstring& path)
+{
+    return ::DeleteFileW(LongPath(path).c_str()) != FALSE;
+}
+
+bool RemoveEmptyFolder(const std::wstring& path)
+{
+    return ::RemoveDirectoryW(LongPath(path).c_str()) != FALSE;
+}
+
+bool MakeFolder(const std::wstring& path)
+{
+    return ::CreateDirectoryW(LongPath(path).c_str(), nullptr) != FALSE;
+}
+
+DWORD PathAttributes(const std::wstring& path)
+{
+    return ::GetFileAttributesW(LongPath(path).c_str());
+}
+
+bool SetPathAttributes(const std::wstring& path, DWORD attributes)
+{
+    return ::SetFileAttributesW(LongPath(path).c_str(), attributes) != FALSE;
+}
+
 void RemoveFolderTree(const std::wstring& path)
 {
     // The folder itself may have been replaced by a link since it was
     // made: then the link goes, and nothing it points to.
-    const DWORD rootAttributes = ::GetFileAttributesW(LongPath(path).c_str());
+    const DWORD rootAttributes = PathAttributes(path);
     if (rootAttributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        ::RemoveDirectoryW(LongPath(path).c_str());
+        RemoveEmptyFolder(path);
         return;
     }
     WIN32_FIND_DATAW data;
@@ -291,18 +311,18 @@ void RemoveFolderTree(const std::wstring& path)
             // A junction or symbolic link is removed as the link itself; what
             // it points to lies outside the folder and is never touched.
             if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                ::RemoveDirectoryW(child.c_str());
+                RemoveEmptyFolder(child);
             } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveFolderTree(child);
             } else {
                 if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                    ::SetFileAttributesW(child.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-                ::DeleteFileW(LongPath(child).c_str());
+                    SetPathAttributes(child, attributes & ~FILE_ATTRIBUTE_READONLY);
+                RemoveFile(child);
             }
         } while (::FindNextFileW(find.Get(), &data));
     }
     find.Reset();
-    ::RemoveDirectoryW(LongPath(path).c_str());
+    RemoveEmptyFolder(path);
 }
 
 void CreateFolders(const std::wstring& path)
@@ -312,14 +332,26 @@ void CreateFolders(const std::wstring& path)
     const std::wstring parent = FolderOf(path);
     if (!parent.empty() && parent != path && !(parent.size() == 2 && parent[1] == L':'))
         CreateFolders(parent);
-    if (!::CreateDirectoryW(LongPath(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    if (!MakeFolder(path) && ::GetLastError() != ERROR_ALREADY_EXISTS)
         ThrowFileError(::GetLastError(), path);
 }
 
-void CopyFileReplacing(const std::wstring& source, const std::wstring& target)
+void CopyFileReplacing(const std::wstring& source, const std::wstring& target, const CProgress& progress)
 {
-    if (!::CopyFileW(LongPath(source).c_str(), LongPath(target).c_str(), FALSE))
-        ThrowFileError(::GetLastError(), target);
+    // A loop of our own rather than CopyFileW, which keeps the thread
+    // until the whole file is copied.
+    CFile input(source, CFile::OpenRead | CFile::ShareRead);
+    CFile output(target, CFile::OpenWrite | CFile::OpenCreate);
+    std::vector<unsigned char> block(0x100000);
+    for (;;) {
+        const std::size_t read = input.Read(block.data(), block.size());
+        if (read == 0)
+            break;
+        output.Write(block.data(), read);
+        if (progress)
+            progress();
+    }
+    output.Close();
 }
 
 } // namespace Bas

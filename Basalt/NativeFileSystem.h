@@ -4,6 +4,7 @@
 #include "WinApi.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,10 @@ bool IsWellFormedPath(const std::wstring& path);
 // those of every subfolder when recursive; sorted by name within a folder,
 // a folder's own files before its subfolders'. A pattern with a folder part
 // ("Logs\*.log") searches that folder inside the given one.
-std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive);
+// A folder that cannot be searched adds its error's text to `errors`, when
+// given, and the search goes on with the others.
+std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
+                                    std::vector<std::wstring>* errors = nullptr);
 struct CFindEntry {
     std::wstring name;
     DWORD attributes = 0;
@@ -62,11 +66,24 @@ void SortByNameNoCase(std::vector<CFindEntry>& entries);
 // cannot tell.
 DWORD VolumeSerialNumber(const std::wstring& root);
 
+// The file functions the programs call by path, each through LongPath, so
+// that a path of 260 characters and more works as any other: the plain
+// forms fail on Windows past MAX_PATH.
+bool RemoveFile(const std::wstring& path);
+bool RemoveEmptyFolder(const std::wstring& path);
+bool MakeFolder(const std::wstring& path);
+DWORD PathAttributes(const std::wstring& path);
+bool SetPathAttributes(const std::wstring& path, DWORD attributes);
+
 // Removes a folder with everything inside it; failures are ignored.
 void RemoveFolderTree(const std::wstring& path);
 // Creates a folder with its missing parents.
 void CreateFolders(const std::wstring& path);
-// Copies a file, replacing the target.
-void CopyFileReplacing(const std::wstring& source, const std::wstring& target);
+// Called between the blocks of long work, so that the caller can keep its
+// window alive (and end the work by throwing).
+using CProgress = std::function<void()>;
+
+// Copies a file, replacing the target, block by block.
+void CopyFileReplacing(const std::wstring& source, const std::wstring& target, const CProgress& progress = {});
 
 } // namespace Bas

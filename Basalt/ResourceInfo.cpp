@@ -252,7 +252,7 @@ void AddResourcePrefix(const std::wstring& folder, const std::wstring& filePrefi
     if (!base.empty() && base.back() != L'\\' && base.back() != L'/')
         base += L'\\';
     WIN32_FIND_DATAW data;
-    CFindHandle find(::FindFirstFileW((base + filePrefix + L"*.dll").c_str(), &data));
+    CFindHandle find(::FindFirstFileW(LongPath(base + filePrefix + L"*.dll").c_str(), &data));
     if (find) {
         do {
             const std::wstring name = data.cFileName;

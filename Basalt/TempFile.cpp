@@ -32,11 +32,7 @@ CTempRegistry& Registry()
 
 std::wstring FullPath(const std::wstring& path)
 {
-    wchar_t buffer[MAX_PATH * 4];
-    const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH * 4, buffer, nullptr);
-    if (length == 0 || length >= MAX_PATH * 4)
-        return path;
-    std::wstring full(buffer, length);
+    std::wstring full = NormalizePath(path);
     while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/'))
         full.pop_back();
     return full;
@@ -44,7 +40,7 @@ std::wstring FullPath(const std::wstring& path)
 
 bool Exists(const std::wstring& path)
 {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return PathAttributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 } // namespace
@@ -111,7 +107,7 @@ std::wstring CreateTempFile(const std::wstring& folder, const std::wstring& pref
     for (;;) {
         const std::wstring path = JoinPath(base, start + generator.Next() + end);
         std::lock_guard guard(g_tempLock);
-        CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        CFileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
             const DWORD code = ::GetLastError();
@@ -145,7 +141,7 @@ std::wstring CreateTempFolder(const std::wstring& parent)
         const std::wstring path = JoinPath(base, L"tmp" + generator.Next());
         if (Exists(path))
             continue;
-        if (!::CreateDirectoryW(path.c_str(), nullptr)) {
+        if (!MakeFolder(path)) {
             if (::GetLastError() == ERROR_ALREADY_EXISTS)
                 continue;
             ThrowFileError(::GetLastError(), path);
@@ -174,7 +170,7 @@ void DeleteTempFile(const std::wstring& path)
     std::lock_guard guard(g_tempLock);
     BAS_ASSERT(Registry().files.count(full) != 0);
     if (!g_keepTempFiles)
-        ::DeleteFileW(full.c_str());
+        RemoveFile(full);
     Registry().files.erase(full);
 }
 
@@ -195,7 +191,7 @@ void ShutdownTempFiles()
     registry.folderSetting.clear();
     if (!g_keepTempFiles) {
         for (const auto& file : registry.files)
-            ::DeleteFileW(file.c_str());
+            RemoveFile(file);
         // A folder goes with what is left inside it: the copy of the archive
         // made for sending is not itself a registered file.
         for (const auto& folder : registry.folders)

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "GleanAppLog.h"
 #include "Message.h"
+#include "NativeFileSystem.h"
 #include "TempFile.h"
 #include "TextStream.h"
 #include "generated/GleanMessages.h"
@@ -264,7 +265,7 @@ DWORD CWindowsAccessSystem::EffectiveRights(const CAccessAccount& account, DWORD
 
 bool CWindowsAccessSystem::IsFolder(const std::wstring& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = Bas::PathAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -44,6 +44,7 @@ void CGleanAppLog::AddLine(const std::wstring& line)
     }
     m_blocks.back() += text;
     m_blocks.back() += '\0';
+    m_writtenSize += 2 * (line.size() + 2);
 }
 
 template <class Visit>

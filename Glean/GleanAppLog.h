@@ -2,6 +2,7 @@
 // kept in memory and written out when an archive is packed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ public:
     void AddLine(const std::wstring& line);
     // The lines as they were added.
     std::vector<std::wstring> Lines() const;
+    // The bytes Write makes of the lines so far.
+    std::uint64_t WrittenSize() const noexcept { return m_writtenSize; }
 
     void SetFilePath(const std::wstring& path) { m_filePath = path; }
     const std::wstring& FilePath() const noexcept { return m_filePath; }
@@ -35,6 +38,7 @@ private:
     // the end: kept in UTF-8, each ended by a zero byte, in blocks that are
     // filled before the next is begun.
     std::vector<std::string> m_blocks;
+    std::uint64_t m_writtenSize = 2; // the byte-order mark
 };
 
 // Writes the process environment, one NAME=VALUE line a string, into a new

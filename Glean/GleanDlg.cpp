@@ -29,6 +29,8 @@ void CGleanDlg::setText(int id, const Bas::CMessageName& message)
 {
     if (Bas::IsDefined(message))
         SetItemText(id, Bas::GetText(message));
+    else if (id == IDC_SUGGESTION)
+        SetItemText(id, L""); // the template's placeholder says nothing to a user
 }
 
 void CGleanDlg::OnInitDialog()
@@ -150,19 +152,28 @@ void CGleanDlg::save()
     const std::wstring destination = askDestination();
     if (destination.empty())
         return;
-    CollectAndCopy(destination);
-    showSummary(destination);
+    discardPreviousRun();
+    std::wstring summary;
+    withProgress([&] {
+        collectAndCopy(destination);
+        summary = summaryText(destination);
+    });
+    Bas::ShowMessage(summary, MB_OK | MB_ICONINFORMATION);
 }
 
 void CGleanDlg::send()
 {
-    const std::wstring folder = Bas::CreateTempFolder(Bas::GetTempFolder());
-    const std::wstring archive = Bas::JoinPath(folder, L"Glean.zip");
-    CollectAndCopy(archive);
+    discardPreviousRun();
+    m_sendFolder = Bas::CreateTempFolder(Bas::GetTempFolder());
+    const std::wstring archive = Bas::JoinPath(m_sendFolder, L"Glean.zip");
+    std::uint64_t size = 0;
+    withProgress([&] {
+        collectAndCopy(archive);
+        size = FileSize(archive);
+    });
     // Mail servers refuse large attachments; above the limit the user may
     // save the archive already collected instead.
     const int limit = CGleanSettings::Instance().MaxMailSizeMB();
-    const std::uint64_t size = FileSize(archive);
     if (limit > 0 && size > std::uint64_t(limit) * 1048576) {
         const int answer = Bas::ShowMessage(Bas::Format(MSG_ARCHIVE_TOO_LARGE_FOR_MAIL, MegabytesText(size),
                                                         std::to_wstring(limit)),
@@ -170,8 +181,12 @@ void CGleanDlg::send()
         if (answer == IDNO) {
             const std::wstring destination = askDestination();
             if (!destination.empty()) {
-                m_collector->CopyArchive(destination);
-                showSummary(destination);
+                std::wstring summary;
+                withProgress([&] {
+                    m_collector->CopyArchive(destination);
+                    summary = summaryText(destination);
+                });
+                Bas::ShowMessage(summary, MB_OK | MB_ICONINFORMATION);
             }
             return;
         }
@@ -181,12 +196,27 @@ void CGleanDlg::send()
     SendArchive(archive);
 }
 
-void CGleanDlg::showSummary(const std::wstring& destination)
+void CGleanDlg::discardPreviousRun()
+{
+    // The copy made for the mail and the mail sender written out for it;
+    // the previous archive itself goes when the collector packs a new one.
+    if (!m_sendFolder.empty()) {
+        Bas::RemoveFolderTree(m_sendFolder);
+        m_sendFolder.clear();
+    }
+    if (!m_mailSender.empty()) {
+        if (Bas::IsTempFile(m_mailSender))
+            Bas::DeleteTempFile(m_mailSender);
+        m_mailSender.clear();
+    }
+}
+
+std::wstring CGleanDlg::summaryText(const std::wstring& destination)
 {
     const std::uint64_t size = FileSize(destination);
-    Bas::ShowMessage(Bas::Format(MSG_ARCHIVE_SAVED, destination, MegabytesText(size),
-                                 Granite::FileSha256Text(destination), std::to_wstring(size)),
-                     MB_OK | MB_ICONINFORMATION);
+    return Bas::Format(MSG_ARCHIVE_SAVED, destination, MegabytesText(size),
+                       Granite::FileSha256Text(destination, [] { Mica::PumpMessagesNowAndThen(); }),
+                       std::to_wstring(size));
 }
 
 std::uint64_t CGleanDlg::FileSize(const std::wstring& path)
@@ -205,6 +235,20 @@ std::wstring CGleanDlg::MegabytesText(std::uint64_t bytes)
     return text;
 }
 
+std::wstring MailSenderCommandLine(const std::array<std::wstring, 6>& values)
+{
+    // Inside quotes the mail sender reads two quotes as one.
+    std::wstring quoted[6];
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        for (const wchar_t c : values[i]) {
+            quoted[i] += c;
+            if (c == L'"')
+                quoted[i] += L'"';
+        }
+    }
+    return Bas::FormatText(L"\"%0\" -s:\"%1\" -b:\"%2\" -a:\"%3\" -r:\"%4<%5>\"", quoted, 6);
+}
+
 void CGleanDlg::SendArchive(const std::wstring& archive)
 {
     // The mail interface of a mail client can only be used from a process
@@ -220,16 +264,15 @@ void CGleanDlg::SendArchive(const std::wstring& archive)
     if (bytes == nullptr || size == 0)
         Bas::ThrowCheck(Bas::ERR_CANT_LOAD_RESOURCE);
     const std::wstring program = Bas::CreateTempFile(Bas::GetTempFolder(), L"tmp", L"tmp");
+    m_mailSender = program;
     {
         Bas::CFile file(program, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
         file.Write(bytes, size);
     }
 
-    // Values go in as they are; the mail sender reads this line back.
-    const std::wstring params[] = {program, Bas::GetText(MSG_SUBJ_MAIL), Bas::GetText(MSG_BODY_MAIL), archive,
-                                   settings.RecipientName(), settings.RecipientAddress()};
     std::wstring commandLine =
-        Bas::FormatText(L"\"%0\" -s:\"%1\" -b:\"%2\" -a:\"%3\" -r:\"%4<%5>\"", params, 6);
+        MailSenderCommandLine({program, Bas::GetText(MSG_SUBJ_MAIL), Bas::GetText(MSG_BODY_MAIL), archive,
+                               settings.RecipientName(), settings.RecipientAddress()});
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
@@ -250,8 +293,17 @@ void CGleanDlg::SendArchive(const std::wstring& archive)
     }
 }
 
-void CGleanDlg::CollectAndCopy(const std::wstring& destination)
+void CGleanDlg::collectAndCopy(const std::wstring& destination)
 {
+    m_collector->CollectLogs();
+    m_collector->PackArchive();
+    m_collector->CopyArchive(destination);
+}
+
+void CGleanDlg::withProgress(const std::function<void()>& work)
+{
+    // The bar stays through the copy, its read-back and the digest, while
+    // messages are pumped between their blocks.
     HWND progress = Item(IDC_PROGRESS);
     setText(IDC_SUGGESTION, MSG_COLLECTING_FILES);
     ::ShowWindow(progress, SW_SHOW);
@@ -261,9 +313,7 @@ void CGleanDlg::CollectAndCopy(const std::wstring& destination)
         ::ShowWindow(progress, SW_HIDE);
     };
     try {
-        m_collector->CollectLogs();
-        m_collector->PackArchive();
-        m_collector->CopyArchive(destination);
+        work();
     } catch (Bas::CException*) {
         restore();
         throw;

@@ -8,6 +8,7 @@
 #include "LogCollector.h"
 #include "Message.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +29,10 @@ inline const Bas::CMessageName MSG_BODY_MAIL{L"MSG_BODY_MAIL"};
 inline const Bas::CMessageName MSG_ARCHIVE_SAVED{L"MSG_ARCHIVE_SAVED"};
 inline const Bas::CMessageName MSG_ARCHIVE_TOO_LARGE_FOR_MAIL{L"MSG_ARCHIVE_TOO_LARGE_FOR_MAIL"};
 
+// The mail sender's command line: program, subject, body, archive,
+// recipient name and address, each quoted so that it reads back whole.
+std::wstring MailSenderCommandLine(const std::array<std::wstring, 6>& values);
+
 class CGleanDlg : public Mica::CDialog {
 public:
     enum : UINT { kTemplate = 101, kTemplateRightToLeft = 102, kIcon = 101 };
@@ -45,9 +50,6 @@ public:
 
     explicit CGleanDlg(int language);
 
-    // One collection run with the progress bar shown, then the archive
-    // copied to the destination, replacing a file there, and verified.
-    void CollectAndCopy(const std::wstring& destination);
     // Writes out the mail sender that matches the installed Outlook's
     // bitness and runs it on the archive, waiting while the window stays
     // alive. Its exit code is not looked at: it reports its own errors.
@@ -62,9 +64,17 @@ private:
     void send();
     // The path the user picks in the save-file dialog; empty on Cancel.
     std::wstring askDestination();
+    // One collection run, then the archive copied to the destination,
+    // replacing a file there, and verified.
+    void collectAndCopy(const std::wstring& destination);
+    // The work with the progress bar and the collecting text shown.
+    void withProgress(const std::function<void()>& work);
     // Where the archive went, its size and its SHA-256, for support to
     // check what they receive.
-    void showSummary(const std::wstring& destination);
+    static std::wstring summaryText(const std::wstring& destination);
+    // Removes what the previous Save or Send left: the copy for the mail
+    // and the mail sender written out.
+    void discardPreviousRun();
     static std::uint64_t FileSize(const std::wstring& path);
     // Megabytes with two decimals.
     static std::wstring MegabytesText(std::uint64_t bytes);
@@ -77,6 +87,8 @@ private:
 
     int m_language;
     std::unique_ptr<CLogCollector> m_collector;
+    std::wstring m_sendFolder;
+    std::wstring m_mailSender;
     Bas::CIconHandle m_bigIcon;
     Bas::CIconHandle m_smallIcon;
 };

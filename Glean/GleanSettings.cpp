@@ -423,9 +423,14 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
         Log(Bas::Format(MSG_DIRECTORY_NOT_FOUND, written));
         return;
     }
-    auto found = Bas::FindFiles(folder, pattern, recursive);
+    // A folder that cannot be searched is a line of its own, not "no files".
+    std::vector<std::wstring> errors;
+    auto found = Bas::FindFiles(folder, pattern, recursive, &errors);
+    for (const std::wstring& error : errors)
+        Log(error);
     if (found.empty()) {
-        Log(Bas::Format(MSG_FILES_BY_MASK_NOT_FOUND, Bas::JoinPath(written, pattern)));
+        if (errors.empty())
+            Log(Bas::Format(MSG_FILES_BY_MASK_NOT_FOUND, Bas::JoinPath(written, pattern)));
         return;
     }
     // The sub-folder is the file's folder relative to the searched folder,

@@ -24,16 +24,46 @@
 
 namespace Glean {
 
+namespace {
+
+// What a line of the application log holds at most besides the two names
+// in it, in characters.
+constexpr std::uint64_t kLineTextBound = 512;
+
+// The bytes of the application-log lines that adding a file may bring: one
+// when it goes in, two (its error and the failure) when it does not.
+std::uint64_t LinesBytes(const std::wstring& source, const std::wstring& name)
+{
+    return 2 * 2 * (kLineTextBound + source.size() + name.size() + 2);
+}
+
+std::uint64_t FileLength(const std::wstring& path)
+{
+    Bas::CFile file;
+    return file.TryOpen(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead | Bas::CFile::ShareWrite)
+               ? file.GetLength()
+               : 0;
+}
+
+} // namespace
+
 CLogCollector::CLogCollector() = default;
 
 CLogCollector::~CLogCollector()
+{
+    discardArchive();
+}
+
+void CLogCollector::discardArchive()
 {
     if (!m_archiveFile.empty() && Bas::FileExists(m_archiveFile)) {
         if (Bas::IsTempFile(m_archiveFile))
             Bas::DeleteTempFile(m_archiveFile);
         else
-            ::DeleteFileW(m_archiveFile.c_str());
+            Bas::RemoveFile(m_archiveFile);
     }
+    m_archiveFile.clear();
+    m_archiveEntries.clear();
 }
 
 const std::wstring& CLogCollector::MainLogText()
@@ -127,6 +157,8 @@ void CLogCollector::addFileLogged(Granite::CZipCompressor& zip, const std::wstri
 void CLogCollector::PackArchive()
 {
     const CGleanSettings& settings = CGleanSettings::Instance();
+    // The previous run's archive has been copied where it was going.
+    discardArchive();
     m_archiveFile = Bas::CreateTempFile(Bas::GetTempFolder(), L"tmp", L"tmp");
     Granite::CZipCompressor zip;
     zip.Open(m_archiveFile);
@@ -149,55 +181,82 @@ void CLogCollector::PackArchive()
     if (!m_environmentLogFile.empty())
         AddStreamEntry(zip, m_environmentLogFile, L"GleanEnvVars.log", L"Environment variables");
 
-    // The entries after the collected files are kept free while those are
-    // added: when collected files would fill the archive's 65535 entries,
-    // the ones left out get their application-log lines, and the registry
-    // exports, installer logs, event logs and the application log still go in.
-    std::vector<std::wstring> msiNames;
-    for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i)
-        msiNames.push_back(L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]));
-    std::vector<std::wstring> eventLogNames;
-    for (const CSavedEventLog& saved : m_eventLogs)
-        eventLogNames.push_back(L"EventLog/" + saved.fileName);
-    std::vector<std::wstring> following = {L"GleanAppLog.log"};
+    // The entries after the collected files: the registry exports, then the
+    // installer logs and the event logs, each group after its folder.
+    struct CTrailing {
+        std::wstring source;
+        std::wstring name;
+        const wchar_t* folder; // null for a registry export, added as a stream
+    };
+    std::vector<CTrailing> trailing;
     for (const CRegistryExportFile& file : m_registryExports)
-        following.push_back(file.archiveName);
-    following.insert(following.end(), msiNames.begin(), msiNames.end());
-    following.insert(following.end(), eventLogNames.begin(), eventLogNames.end());
+        trailing.push_back({file.path, file.archiveName, nullptr});
+    for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i)
+        trailing.push_back({m_msiLogFiles[i], L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]), L"MSI/"});
+    for (const CSavedEventLog& saved : m_eventLogs)
+        trailing.push_back({saved.path, L"EventLog/" + saved.fileName, L"EventLog/"});
+
+    // They are kept free while the collected files are added, and the
+    // application log with them: when collected files would fill the
+    // archive's 65535 entries or its 2 GiB, the ones left out get their
+    // application-log lines, and everything after them still goes in. Their
+    // files exist already, so their sizes are known; the application log
+    // holds what it has and the lines that every file still to come may add.
+    std::vector<std::wstring> following = {L"GleanAppLog.log"};
+    std::vector<Granite::CZipCompressor::CPlannedEntry> planned;
+    std::uint64_t linesToCome = 0;
+    for (const CTrailing& item : trailing) {
+        following.push_back(item.name);
+        planned.push_back({item.name, item.source, FileLength(item.source)});
+        if (item.folder != nullptr)
+            linesToCome += LinesBytes(item.source, item.name);
+    }
+    const auto& others = settings.OtherFiles();
+    std::vector<std::wstring> otherNames;
+    otherNames.reserve(others.size());
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        otherNames.push_back(OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path));
+        linesToCome += LinesBytes(others[i].path, otherNames.back());
+    }
+    std::uint64_t trailingBytes = Granite::CZipCompressor::BytesFor(planned);
+    CGleanAppLog& log = CGleanAppLog::Instance();
+    const auto reserveRoom = [&] {
+        zip.ReserveBytes(trailingBytes + Granite::CZipCompressor::BytesFor(
+                                             {L"GleanAppLog.log", L"Glean Application Log", log.WrittenSize() + linesToCome}));
+    };
     zip.ReserveEntries(Granite::CZipCompressor::EntriesFor(following));
     // The records of all entries at once, rather than a vector that doubles.
-    zip.ReserveRecords(zip.EntryCount() + settings.OtherFiles().size() + Granite::CZipCompressor::EntriesFor(following) +
-                       64);
+    zip.ReserveRecords(zip.EntryCount() + others.size() + Granite::CZipCompressor::EntriesFor(following) + 64);
 
-    const auto& others = settings.OtherFiles();
     for (std::size_t i = 0; i < others.size(); ++i) {
-        addFileLogged(zip, others[i].path, OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path));
+        reserveRoom();
+        addFileLogged(zip, others[i].path, otherNames[i]);
+        linesToCome -= LinesBytes(others[i].path, otherNames[i]);
         Mica::PumpMessagesNowAndThen();
     }
     zip.ReserveEntries(1);
-    for (const CRegistryExportFile& file : m_registryExports) {
-        AddStreamEntry(zip, file.path, file.archiveName, file.path);
+    const wchar_t* folderAdded = nullptr;
+    for (std::size_t k = 0; k < trailing.size(); ++k) {
+        const CTrailing& item = trailing[k];
+        trailingBytes -= Granite::CZipCompressor::BytesFor(planned[k]);
+        reserveRoom();
+        if (item.folder == nullptr) {
+            AddStreamEntry(zip, item.source, item.name, item.source);
+        } else {
+            if (folderAdded != item.folder) {
+                zip.AddDirectory(item.folder, L"");
+                folderAdded = item.folder;
+            }
+            addFileLogged(zip, item.source, item.name);
+            linesToCome -= LinesBytes(item.source, item.name);
+        }
         Mica::PumpMessages();
     }
-    if (!msiNames.empty()) {
-        zip.AddDirectory(L"MSI/", L"");
-        for (std::size_t i = 0; i < msiNames.size(); ++i) {
-            addFileLogged(zip, m_msiLogFiles[i], msiNames[i]);
-            Mica::PumpMessages();
-        }
-    }
-    if (!eventLogNames.empty()) {
-        zip.AddDirectory(L"EventLog/", L"");
-        for (std::size_t i = 0; i < eventLogNames.size(); ++i) {
-            addFileLogged(zip, m_eventLogs[i].path, eventLogNames[i]);
-            Mica::PumpMessages();
-        }
-    }
     zip.ReserveEntries(0);
+    zip.ReserveBytes(0);
     Mica::PumpMessages();
 
     // The application log goes last, so that it records the packing too.
-    CGleanAppLog& log = CGleanAppLog::Instance();
     log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
     log.Write();
     AddStreamEntry(zip, log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
@@ -210,10 +269,11 @@ void CLogCollector::CopyArchive(const std::wstring& destination) const
 {
     // Rather no file than a damaged or partial one that looks good.
     try {
-        Bas::CopyFileReplacing(m_archiveFile, destination);
-        Granite::VerifyZipArchive(destination, m_archiveEntries);
+        const auto pump = [] { Mica::PumpMessagesNowAndThen(); };
+        Bas::CopyFileReplacing(m_archiveFile, destination, pump);
+        Granite::VerifyZipArchive(destination, m_archiveEntries, pump);
     } catch (Bas::CException*) {
-        ::DeleteFileW(destination.c_str());
+        Bas::RemoveFile(destination);
         throw;
     }
 }

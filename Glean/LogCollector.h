@@ -27,7 +27,8 @@ public:
     const std::wstring& ArchivePath() const noexcept { return m_archiveFile; }
     // Copies the packed archive to the destination, replacing a file there,
     // and reads the copy back against what was written; a copy that does
-    // not verify is removed and its error raised.
+    // not verify is removed and its error raised. Messages are pumped
+    // between blocks.
     void CopyArchive(const std::wstring& destination) const;
     // The entries as the writer wrote them, for reading the archive back.
     const std::vector<Granite::CZipEntry>& ArchiveEntries() const noexcept { return m_archiveEntries; }
@@ -38,6 +39,7 @@ public:
                                       const std::wstring& path);
 
 private:
+    void discardArchive();
     void addFileLogged(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name);
 
     std::wstring m_mainLogText;

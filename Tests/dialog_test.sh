@@ -113,6 +113,9 @@ buttons_back || { echo "second Save gave no archive"; fail=1; }
 # Cancel and No ran nothing. The application log keeps every run's lines.
 runs=$(archive_app_log "$work/out/second.zip" | grep -c 'collected.txt был добавлен')
 [ "$runs" = 4 ] || { echo "$runs runs in the application log, expected 4"; fail=1; }
+# Each run removed the archive of the one before: one is left, the last.
+archives=$(ls "$WINEPREFIX"/drive_c/users/*/Temp | grep -cE '^tmp.....\.tmp$')
+[ "$archives" = 1 ] || { echo "$archives temporary archives after four runs, expected 1"; fail=1; }
 
 ui click "$main" 1002 5 >/dev/null
 wait $pid; rc=$?
@@ -169,5 +172,19 @@ for with in without with; do
   ui click "$main" 1002 5 >/dev/null
   wait $pid
 done
+# No language module beside the program: the template's own captions, an
+# empty suggestion area rather than its placeholder, and the summary of a
+# Save in English from the program's own table.
+rm -f "$work/app/Glean0.dll" "$work/app/$(basename "$arabic")"
+"$WINE" "$work/app/Glean.exe" &
+pid=$!
+out=$(ui wait "$main" 60) || { echo "the dialog did not open without a module"; fail=1; }
+printf '%s\n' "$out" | grep -q '^control 1005 Static *$' || { echo "suggestion without a module: $(printf '%s\n' "$out" | grep '^control 1005')"; fail=1; }
+printf '%s\n' "$out" | grep -q '^control 1008 Button Save$' || { echo "Save caption without a module"; fail=1; }
+save_as "$work/out/plain.zip"
+summary "$work/out/plain.zip"
+buttons_back
+ui click "$main" 1002 5 >/dev/null
+wait $pid
 [ $fail -eq 0 ] && echo "dialog checks passed"
 exit $fail

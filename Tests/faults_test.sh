@@ -71,6 +71,40 @@ assert len(grown) == 1 and z.read(grown[0]).startswith(b'short'), grown
 PY
 no_temp_left 'changed files'
 
+# A file that grows, and one that shrinks, while its own entry is being
+# compressed (the temporary archive is watched until that entry's data
+# flows): the entry holds the file as long as it was when the entry began,
+# or as far as it could be read, and is valid either way.
+for change in grow shrink; do
+  head -c $((160 * 1024 * 1024)) /dev/urandom >"$work/data/$change.bin"
+  cp "$work/data/$change.bin" "$work/data/$change.orig"
+  ini '[OtherFiles]' "File1=$(win "$work/data/$change.bin")"
+  silent "$work/out/$change.zip" &
+  pid=$!
+  watched=
+  for _ in $(seq 600); do
+    big=$(find "$temp" -maxdepth 1 -name 'tmp?????.tmp' -size +16M 2>/dev/null | head -1)
+    [ -n "$big" ] && { watched=1; break; }
+    sleep 0.05
+  done
+  if [ $change = grow ]; then head -c 1000000 /dev/urandom >>"$work/data/$change.bin"; else truncate -s 32M "$work/data/$change.bin"; fi
+  wait $pid; rc=$?
+  [ -n "$watched" ] && [ $rc -eq 0 ] || { echo "$change during compression: exit code $rc, watched '$watched'"; fail=1; continue; }
+  valid "$work/out/$change.zip" "$change during compression"
+  /usr/bin/python3 - "$work/out/$change.zip" "$work/data/$change.orig" $change <<'PY' || fail=1
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+original = open(sys.argv[2], 'rb').read()
+name = [n for n in z.namelist() if n.endswith(sys.argv[3] + '.bin')][0]
+data = z.read(name)
+if sys.argv[3] == 'grow':
+    assert data == original, (len(data), len(original))
+else:
+    assert 32 * 2**20 <= len(data) < len(original) and data == original[:len(data)], len(data)
+PY
+  rm -f "$work/data/$change.bin" "$work/data/$change.orig" "$work/out/$change.zip"
+done
+
 # A destination that fills up: the error is shown, nothing is left at the
 # destination or among the temporary files. A small file system of the
 # test's own where it can mount one, the full device otherwise.
@@ -96,6 +130,11 @@ else
   boxed 'full destination' 1 'Disk full while accessing ' '/file:Z:\dev\full'
 fi
 no_temp_left 'full destination'
+# Without the language module the error still reads in English: the texts
+# of the foundation and of the archive writer are in the program's own table.
+mv "$work/app/$(basename "$module")" "$work/module.dll"
+boxed 'no language module' 1 'Disk full while accessing ' '/file:Z:\dev\full'
+mv "$work/module.dll" "$work/app/$(basename "$module")"
 
 # Settings files that are empty, binary or UTF-16 without a byte-order mark
 # (read as ANSI, its zero bytes make lines without "=") are refused with a

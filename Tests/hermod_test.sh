@@ -96,6 +96,17 @@ GLEAN_TEST_MAPI_MODE=cancel run -r:a@b.c; check 'form cancelled' 0 '' $rc "$work
 rm -f "$work"/mapi.log*
 GLEAN_TEST_MAPI_MODE=unresolved run -r:nobody; check 'resolution failed' 0 'Unknown COM error. Error code: 0x8004010F\r\n' $rc "$work/out.txt"
 grep -q '^ShowForm' "$work/mapi.log" && { echo "a form was shown although resolution failed"; fail=1; }
+# Glean gives "-r:<>" when the settings name no recipient: the mail system
+# is asked to resolve the empty name and answers for itself.
+rm -f "$work"/mapi.log*
+run '-r:<>'; check 'empty recipient name and address' 0 '' $rc "$work/out.txt"
+grep -qx 'ResolveName ui=0 flags=0x80000000 title=null PR_DISPLAY_NAME_W= PR_RECIPIENT_TYPE=1' "$work/mapi.log" ||
+  { echo "empty recipient: not resolved"; cat "$work/mapi.log"; fail=1; }
+# An error report that cannot be written (the pipe's reader has gone) still
+# ends the run with -1, without a crash.
+"$WINE" "$exe" -x 2>"$work/err.txt" | (exit 0); rc=${PIPESTATUS[0]}
+[ $rc -eq 255 ] && ! grep -qiE 'unhandled|terminate|exception' "$work/err.txt" ||
+  { echo "report into a closed pipe: rc $rc"; cat "$work/err.txt"; fail=1; }
 
 # Simple MAPI, where the logon is refused: one message per recipient, a
 # recipient without a name left out, the empty body left out.
@@ -112,6 +123,14 @@ MAPISendMail session=0 ui=0 flags=0x9 reserved=0 subject=\"Subject\" body=null o
 file flags=0 position=0xffffffff path=\"$(win "$work/attached.bin")\" name=\"attached.bin\" type=null
 end recipients=0 files=1"
 [ "$(grep -v '^MAPI[IULF]\|^Release\|^Free' "$work/mapi.log")" = "$expected" ] || { echo "simple messages:"; cat "$work/mapi.log"; fail=1; }
+# The installer's qualifier of the default client is its whole multi-string.
+rm -f "$work"/mapi.log*
+"$WINE" reg add "$clients\\GleanTestMail" /v MSIComponentID /d '{GLEAN-TEST}' /f $view >/dev/null 2>&1
+"$WINE" reg add "$clients\\GleanTestMail" /v MSIApplicationLCID /t REG_MULTI_SZ /d 'Software\Test\0LCID\0Name' /f $view >/dev/null 2>&1
+GLEAN_TEST_MAPI_MODE=refuse-logon run -r:'A <a@b.c>'
+grep -qx 'FGetComponentPath component={GLEAN-TEST} qualifier=Software\\Test|LCID|Name install=1' "$work/mapi.log" ||
+  { echo "installer qualifier:"; cat "$work/mapi.log"; fail=1; }
+"$WINE" reg delete "$clients\\GleanTestMail" /v MSIComponentID /f $view >/dev/null 2>&1
 GLEAN_TEST_MAPI_MODE=refuse-logon,simple-cancel run -r:'A <a@b.c>'; check 'simple cancelled' 0 '' $rc "$work/out.txt"
 GLEAN_TEST_MAPI_MODE=refuse-logon,simple-fail run -nologo -r:'A <a@b.c>'
 check 'simple failed' 255 "$(block 'The mail system did not send the message (MAPI error 2).')" $rc "$work/out.txt"

@@ -71,6 +71,14 @@ for outlook in $cases; do
   else
     echo "$outlook: attachment $sent or archive '$archive' missing"; fail=1
   fi
+  # A second Send removes what the first left: one copy for the mail, one
+  # mail sender and one archive in the temporary folder.
+  ui click "$main" 1003 5 >/dev/null
+  until_ok 60 sh -c "[ \$(grep -c '^ShowForm' '$log') -ge 2 ]" || { echo "$outlook: no second form"; fail=1; }
+  until_ok 30 sh -c "'$WINE' '$driver' details '$main' 5 | grep -q '^control 1003 .*enabled=1'"
+  copies=$(ls -d "$temp"/tmp????? 2>/dev/null | wc -l)
+  files=$(ls "$temp" | grep -cE '^tmp.....\.tmp$')
+  [ "$copies" = 1 ] && [ "$files" = 2 ] || { echo "$outlook: after two sends $copies copies and $files files"; fail=1; }
   ui click "$main" 1002 5 >/dev/null
   wait $pid
   ls -d "$temp"/tmp????? 2>/dev/null | grep -q . && { echo "$outlook: the folder of the sent archive was left"; fail=1; }

@@ -33,3 +33,25 @@ function(add_event_message_table target)
     COMMENT "Generating the event message table")
   add_custom_target(${target} DEPENDS ${out}/EventMessages.bin)
 endfunction()
+
+# Fails the build when the code of a program (and of the libraries it
+# links) uses a message name without a text in the program's own table;
+# the names in MODULES are left to the language modules on purpose.
+#   check_message_names(TARGET SOURCES dir... TABLES list... [MODULES list...])
+function(check_message_names target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;TABLES;MODULES" ${ARGN})
+  set(sources)
+  foreach(dir ${ARG_SOURCES})
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS ${dir}/*.cpp)
+    list(APPEND sources ${found})
+  endforeach()
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/generated/${target}.messages-checked)
+  add_custom_command(
+    OUTPUT ${stamp}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check_messages.py ${stamp}
+            --sources ${ARG_SOURCES} --tables ${ARG_TABLES} --modules ${ARG_MODULES}
+    DEPENDS ${sources} ${ARG_TABLES} ${ARG_MODULES} ${CMAKE_SOURCE_DIR}/tools/check_messages.py
+    COMMENT "Checking the message names of ${target}")
+  add_custom_target(${target}MessageCheck DEPENDS ${stamp})
+  add_dependencies(${target} ${target}MessageCheck)
+endfunction()

@@ -9,11 +9,11 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh >/dev/null
 scripts/build.sh >/dev/null
 check() { /usr/bin/python3 Tests/check_pe.py "$@"; }
-check out/x86/Glean.exe x86 gui Glean/GleanMessages.txt
-check out/x86/Glean0.dll x86 dll Basalt/BasaltMessages.txt Granite/GraniteMessages.txt Mica/MicaMessages.txt \
-  Glean/Lang/Glean0Messages.txt
-check out/x86/Hermod.exe x86 console Basalt/BasaltMessages.txt Granite/ToolsMessages.txt Hermod/HermodMessages.txt
-check out/x64/Hermod.exe x64 console Basalt/BasaltMessages.txt Granite/ToolsMessages.txt Hermod/HermodMessages.txt
+check out/x86/Glean.exe x86 gui Basalt/BasaltMessages.txt Granite/Archive/ArchiveMessages.txt Mica/MicaMessages.txt \
+  Glean/GleanMessages.txt
+check out/x86/Glean0.dll x86 dll Glean/Lang/Glean0Messages.txt
+check out/x86/Hermod.exe x86 console Basalt/BasaltMessages.txt Granite/Mail/MailMessages.txt Hermod/HermodMessages.txt
+check out/x64/Hermod.exe x64 console Basalt/BasaltMessages.txt Granite/Mail/MailMessages.txt Hermod/HermodMessages.txt
 rm -rf dist && mkdir dist
 cp out/x86/Glean.exe out/x86/Glean0.dll Glean/Glean.ini Glean/README.txt dist/
 # The archive's readers on Windows expect CR LF in the text files.

@@ -1,5 +1,6 @@
 #include "BasaltMessages.h"
 #include "Errors.h"
+#include "File.h"
 #include "Handles.h"
 #include "NativeFileSystem.h"
 #include "TempFile.h"
@@ -153,6 +154,29 @@ TEST(TempFolders, AFolderReplacedByALinkLeavesItsTarget)
 } // namespace
 
 namespace {
+
+// A folder past MAX_PATH: the mask search, temporary files and folders and
+// their removal work there as anywhere.
+TEST(Paths, FilesPastMaxPath)
+{
+    Testing::CTestFolder folder;
+    std::wstring deep = folder.Path();
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(60, L'd');
+        ASSERT_TRUE(Bas::MakeFolder(deep)) << ::GetLastError();
+    }
+    const std::wstring file = Bas::CreateTempFile(deep, L"GAL", L"log");
+    EXPECT_EQ(Bas::FindFiles(folder.Path(), L"*.log", true), std::vector<std::wstring>{file});
+    EXPECT_EQ(Bas::FindFiles(deep, L"*.log", false), std::vector<std::wstring>{file});
+    const std::wstring sub = Bas::CreateTempFolder(deep);
+    Bas::CFile(Bas::JoinPath(sub, L"Glean.zip"), Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+    Bas::DeleteTempFile(file);
+    EXPECT_FALSE(Bas::FileExists(file));
+    Bas::ShutdownTempFiles();
+    EXPECT_FALSE(Bas::FolderExists(sub));
+    Bas::RemoveFolderTree(folder / std::wstring(60, L'd'));
+    EXPECT_FALSE(Bas::FolderExists(deep));
+}
 
 TEST(Paths, LongPathsGetTheirPrefix)
 {

@@ -1,5 +1,8 @@
+#include "ArchiveMessages.h"
+#include "BasaltMessages.h"
 #include "Errors.h"
 #include "GleanApp.h"
+#include "GleanDlg.h"
 #include "TextTools.h"
 #include "generated/GleanMessages.h"
 
@@ -82,19 +85,47 @@ TEST(GleanCommandLine, LanguageCodes)
     EXPECT_FALSE(Bas::ParseInteger(L"0x10", value));
 }
 
+// What the mail sender reads back from the command line Glean builds.
+TEST(MailSenderCommandLine, ValuesReadBackWhole)
+{
+    const std::array<std::wstring, 6> values = {L"C:\\Temp\\tmpab.tmp",
+                                                L"Diagnostic \"information\": 2",
+                                                L"Line one\nsaid \"\"twice\"\"",
+                                                L"C:\\My Files\\",
+                                                L"\"Zarvo Support\"",
+                                                L"support@zarvo.com\\"};
+    Bas::CCommandLine line;
+    ASSERT_TRUE(line.Parse(Glean::MailSenderCommandLine(values)));
+    ASSERT_EQ(line.ArgumentCount(), 5u);
+    EXPECT_EQ(line.Argument(0), values[0]);
+    EXPECT_EQ(line.Argument(1), L"-s:" + values[1]);
+    EXPECT_EQ(line.Argument(2), L"-b:" + values[2]);
+    EXPECT_EQ(line.Argument(3), L"-a:" + values[3]);
+    EXPECT_EQ(line.Argument(4), L"-r:" + values[4] + L"<" + values[5] + L">");
+    // Nothing given: an empty name and address.
+    ASSERT_TRUE(line.Parse(Glean::MailSenderCommandLine({L"p", L"", L"", L"a", L"", L""})));
+    ASSERT_EQ(line.ArgumentCount(), 5u);
+    EXPECT_EQ(line.Argument(4), L"-r:<>");
+}
+
 TEST(GleanMessages, TableAndTexts)
 {
     HMODULE self = ::GetModuleHandleW(nullptr);
     auto getId = Bas::GetProc<int (*)(const wchar_t*)>(self, "GetResourceID");
     auto count = Bas::GetProc<int (*)()>(self, "NumberOfMessages");
     ASSERT_TRUE(getId && count);
-    EXPECT_EQ(count(), 31);
-    EXPECT_EQ(getId(L"ERR_GLEAN_BAD_COMMAND_LINE"), 4097);
-    EXPECT_EQ(getId(L"MSG_FILES_BY_MASK_NOT_FOUND"), 4106);
-    EXPECT_EQ(getId(L"MSG_FILE_ADDED_TO_ARCHIVE"), 4107);
-    EXPECT_EQ(getId(L"MSG_FILE_NOT_FOUND"), 4108);
-    EXPECT_EQ(getId(L"MSG_USER_PROFILE"), 4126);
+    // Glean's own texts with the foundation's, the archive writer's and the
+    // UI layer's, one sorted table; the language module's names are not in it.
+    EXPECT_EQ(count(), 75);
+    EXPECT_EQ(getId(L"CURRENT_LANGUAGE_NAME"), 4096);
+    EXPECT_EQ(getId(L"ERR_GLEAN_BAD_COMMAND_LINE"), 4124);
+    EXPECT_EQ(getId(L"MSG_FILE_NOT_FOUND"), 4146);
+    EXPECT_EQ(getId(L"MSG_USER_PROFILE"), 4166);
     EXPECT_EQ(getId(L"ERR_INI_FILE_IS_INVALID"), 0);
+    EXPECT_EQ(getId(L"MSG_SAVE_BUTTON"), 0);
+    EXPECT_EQ(Bas::Format(Granite::ERR_ZIP_ARCHIVE_TOO_LARGE, L"Big.reg"),
+              L"Big.reg was not added: the archive cannot grow beyond 2 GB.");
+    EXPECT_EQ(Bas::Format(Bas::ERR_FILE_DISK_FULL, L"x.zip"), L"Disk full while accessing x.zip.");
 
     EXPECT_EQ(Bas::GetText(ERR_GLEAN_BAD_COMMAND_LINE), L"Bad command line format\nRun \"Glean.exe /?\" for help");
     EXPECT_EQ(Bas::Format(MSG_FILE_ADDED_TO_ARCHIVE, L"C:\\a.txt", L"000_a.txt"),

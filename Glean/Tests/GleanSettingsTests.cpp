@@ -1,6 +1,7 @@
 #include "Errors.h"
 #include "GleanAppLog.h"
 #include "GleanSettings.h"
+#include "Handles.h"
 #include "LogCollector.h"
 #include "generated/GleanMessages.h"
 #include "TestFolder.h"
@@ -165,6 +166,31 @@ TEST_F(GleanSettings, KeyNamesThatLeadOutsideAreSkipped)
     EXPECT_EQ(settings.EventLogs()[0].logName, L"Application");
     EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"EventLog", L"..\\..\\x")));
     EXPECT_TRUE(Logged(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"EventLog", L"a/b")));
+}
+
+// A sub-folder that cannot be searched is a line of its own, and the rest
+// of the tree is still searched.
+TEST_F(GleanSettings, AFolderThatCannotBeSearchedIsALine)
+{
+    for (const wchar_t* name : {L"Logs", L"Logs\\Locked", L"Logs\\Open"})
+        ::CreateDirectoryW((folder / name).c_str(), nullptr);
+    folder.WriteBytes(L"Logs\\Locked\\a.log", "1");
+    folder.WriteBytes(L"Logs\\Open\\b.log", "2");
+    // Held open without sharing, as another program may hold it.
+    const Bas::CFileHandle lock(::CreateFileW((folder / L"Logs\\Locked").c_str(), GENERIC_READ, 0, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(lock.IsValid());
+    const std::string base(folder.Path().begin(), folder.Path().end());
+    Load("[Common]\r\nAppName=\r\n[OtherFiles]\r\nMaskWithSubdirs1=" + base + "\\Logs\\*.log\r\n"
+         "MaskWithSubdirs2=" + base + "\\Logs\\Locked\\*.log\r\n");
+    ASSERT_EQ(settings.OtherFiles().size(), 1u);
+    EXPECT_EQ(settings.OtherFiles()[0].path, folder / L"Logs\\Open\\b.log");
+    const auto lines = log.Lines();
+    const auto locked = std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.find(folder / L"Logs\\Locked") != std::wstring::npos;
+    });
+    EXPECT_EQ(locked, 2) << "one line for each search of the locked folder";
+    EXPECT_FALSE(Logged(Bas::Format(MSG_FILES_BY_MASK_NOT_FOUND, folder / L"Logs\\Locked\\*.log")));
 }
 
 TEST(GleanSettingsPaths, SpecialFolderMacros)

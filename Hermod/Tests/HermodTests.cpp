@@ -1,7 +1,10 @@
 #include "Errors.h"
 #include "Hermod.h"
+#include "MessageHandlers.h"
 
 #include <gtest/gtest.h>
+
+#include <new>
 
 namespace {
 
@@ -88,6 +91,55 @@ TEST(HermodOptions, TheCommandLineOfGlean)
             }
         },
         int);
+}
+
+} // namespace
+
+namespace {
+
+// A console program whose run fails as real ones do: out of memory in a
+// step, or a report that cannot be written (standard output a pipe whose
+// reader has gone).
+class CFailingConsole : public Granite::CConsoleApplication {
+public:
+    enum EFault { OutOfMemory, ReportFails };
+    explicit CFailingConsole(EFault fault) : m_fault(fault) {}
+    std::wstring GetUsage() const override { return {}; }
+
+    bool finished = false;
+    bool reportedOutOfMemory = false;
+
+protected:
+    void ParseCommandLine() override {}
+    void Execute() override
+    {
+        if (m_fault == OutOfMemory)
+            throw std::bad_alloc();
+        Bas::ThrowFileError(ERROR_ACCESS_DENIED, L"attachment.bin");
+    }
+    void HandleException(Bas::CException& error) override
+    {
+        reportedOutOfMemory = dynamic_cast<Bas::CMemoryException*>(&error) != nullptr;
+        if (m_fault == ReportFails)
+            Bas::ThrowLastError(ERROR_BROKEN_PIPE);
+        SetExitCode(-1);
+    }
+    void OnFinish() override { finished = true; }
+
+private:
+    EFault m_fault;
+};
+
+TEST(ConsoleRun, EveryWayOutFinishesAndRestoresTheHandler)
+{
+    Bas::CMessageHandler* before = Bas::ApplicationMessageHandler();
+    for (const auto fault : {CFailingConsole::OutOfMemory, CFailingConsole::ReportFails}) {
+        CFailingConsole application(fault);
+        EXPECT_EQ(application.Run(), -1) << fault;
+        EXPECT_TRUE(application.finished) << fault;
+        EXPECT_EQ(application.reportedOutOfMemory, fault == CFailingConsole::OutOfMemory);
+        EXPECT_EQ(Bas::ApplicationMessageHandler(), before) << fault;
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <mapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -24,6 +25,22 @@ std::string Text(const char* text)
 }
 
 } // namespace
+
+// The installer's component lookup: records the component and the whole
+// qualifier list ("|" between its strings) and finds nothing.
+extern "C" __declspec(dllexport) BOOL WINAPI FGetComponentPath(LPCSTR component, LPSTR qualifier, LPSTR, DWORD,
+                                                             BOOL install)
+{
+    if (FILE* file = _wfopen(Environment(L"GLEAN_TEST_MAPI_LOG").c_str(), L"ab")) {
+        std::string list;
+        for (const char* at = qualifier; at != nullptr && *at != '\0'; at += std::strlen(at) + 1)
+            list += (list.empty() ? "" : "|") + std::string(at);
+        std::fprintf(file, "FGetComponentPath component=%s qualifier=%s install=%d\n", component, list.c_str(),
+                     install);
+        std::fclose(file);
+    }
+    return FALSE;
+}
 
 extern "C" __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR ui, lpMapiMessage message,
                                                           FLAGS flags, ULONG reserved)

@@ -87,6 +87,11 @@ protected:
     void SetExitCode(int code) noexcept { m_exitCode = code; }
 
 private:
+    // Runs a step; an error (running out of memory included) goes to
+    // HandleException, and an error of that report ends the run as well.
+    template <class Step>
+    void guarded(Step step);
+
     std::vector<CParameter> m_parameters;
     int m_exitCode = 0;
     bool m_showLogo = true;

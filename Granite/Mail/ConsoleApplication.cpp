@@ -9,6 +9,7 @@
 #include "VersionInfo.h"
 
 #include <cwchar>
+#include <new>
 
 namespace Granite {
 
@@ -71,9 +72,14 @@ int CConsoleApplication::Run()
     // A library that could not start has reported why; that is a failure.
     if (!Bas::IsLibraryRunning())
         return -1;
-    Bas::CMessageHandler* previous = Bas::ApplicationMessageHandler();
+    // The previous handler comes back on every way out: this object may be
+    // gone by the time anything else is reported.
+    struct CHandlerRestore {
+        Bas::CMessageHandler* previous;
+        ~CHandlerRestore() { Bas::SetApplicationMessageHandler(previous); }
+    } restore{Bas::ApplicationMessageHandler()};
     Bas::SetApplicationMessageHandler(this);
-    try {
+    guarded([&] {
         Bas::SetProgramName(GetApplicationName());
         OnStart();
         Bas::CCommandLine commandLine;
@@ -84,14 +90,33 @@ int CConsoleApplication::Run()
             m_parameters.push_back(SplitParameter(commandLine.Argument(i)));
         ParseCommandLine();
         Execute();
+    });
+    guarded([&] { OnFinish(); });
+    library.reset();
+    return m_exitCode;
+}
+
+template <class Step>
+void CConsoleApplication::guarded(Step step)
+{
+    try {
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            Bas::ThrowMemory();
+        }
     } catch (Bas::CException* raw) {
         auto error = Bas::Own(raw);
-        HandleException(*error);
+        // Reporting may fail in its turn (standard output a pipe whose
+        // reader has gone): the run has failed either way.
+        try {
+            HandleException(*error);
+        } catch (Bas::CException* again) {
+            Bas::Own(again);
+        } catch (const std::bad_alloc&) {
+        }
+        m_exitCode = -1;
     }
-    OnFinish();
-    library.reset();
-    Bas::SetApplicationMessageHandler(previous);
-    return m_exitCode;
 }
 
 int CConsoleApplication::ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption, UINT style)

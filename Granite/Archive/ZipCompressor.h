@@ -72,6 +72,10 @@ public:
     // ERR_ZIP_TOO_MANY_ENTRIES rather than take the last `count` entries.
     // 0 gives them back.
     void ReserveEntries(std::size_t count) noexcept { m_reserved = count; }
+    // Keeps bytes free the same way: an entry fails with
+    // ERR_ZIP_ARCHIVE_TOO_LARGE rather than leave less than `bytes` before
+    // the archive's limit, its central directory counted in.
+    void ReserveBytes(std::uint64_t bytes) noexcept { m_reservedBytes = bytes; }
     std::size_t EntryCount() const noexcept { return m_entries.size(); }
     // Room for this many records at once, for an archive whose size is known.
     void ReserveRecords(std::size_t count) { m_entries.reserve(count); }
@@ -91,6 +95,16 @@ public:
     // The entries that adding these names can take at most: each name, and
     // each folder named in them once.
     static std::size_t EntriesFor(const std::vector<std::wstring>& names);
+    // The bytes that adding an entry of this many source bytes can take at
+    // most: headers, deflate's worst case, and its central record; and for
+    // a list of them, each folder named in them as a directory entry too.
+    struct CPlannedEntry {
+        std::wstring name;
+        std::wstring comment;
+        std::uint64_t size = 0;
+    };
+    static std::uint64_t BytesFor(const CPlannedEntry& entry);
+    static std::uint64_t BytesFor(const std::vector<CPlannedEntry>& entries);
     // The DOS date and time of a FILETIME; both 0 when it cannot be converted.
     static void ToDosTime(const FILETIME& time, std::uint16_t& dosDate, std::uint16_t& dosTime);
 
@@ -103,6 +117,9 @@ private:
     std::size_t missingDirectories(const std::wstring& name) const;
     bool hasDirectory(const std::wstring& stored) const;
     std::uint32_t position() const;
+    // The last position the entry's data may reach: the limit less the
+    // reserved bytes and the central directory with the entry's own record.
+    std::uint64_t dataLimit(const CZipEntry& entry) const;
     // Returns the bytes written.
     std::size_t writeLocalHeader(const CZipEntry& entry);
     void compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart);
@@ -118,6 +135,9 @@ private:
 
     bool m_open = false;
     std::size_t m_reserved = 0;
+    std::uint64_t m_reservedBytes = 0;
+    // The central directory and end record that Close will write.
+    std::uint64_t m_centralBytes = 22;
     std::unique_ptr<CBuffers> m_buffers;
     std::vector<CZipEntry> m_entries;
     std::unordered_set<std::wstring> m_directories;

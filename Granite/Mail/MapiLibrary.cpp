@@ -50,6 +50,40 @@ std::wstring ReadText(const Bas::CRegistryKey& key, const std::wstring& name)
     return {};
 }
 
+// A multi-string value as the installer's qualifier wants it, in the ANSI
+// code page: each string ended by a zero and the list by one more (a plain
+// string is a list of one); empty when the value is missing or empty.
+std::string ReadQualifier(const Bas::CRegistryKey& key, const std::wstring& name)
+{
+    std::vector<std::wstring> strings;
+    try {
+        if (key.GetValueType(name) == REG_MULTI_SZ) {
+            std::vector<BYTE> data;
+            if (key.ReadBytes(name, data) == ERROR_SUCCESS) {
+                const std::wstring list(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
+                for (std::size_t at = 0; at < list.size() && list[at] != L'\0';) {
+                    const std::size_t end = std::min(list.find(L'\0', at), list.size());
+                    strings.push_back(list.substr(at, end - at));
+                    at = end + 1;
+                }
+            }
+        }
+    } catch (Bas::CException* raw) {
+        Bas::Own(raw);
+    }
+    if (strings.empty()) {
+        const std::wstring single = ReadText(key, name);
+        if (!single.empty())
+            strings.push_back(single);
+    }
+    std::string qualifier;
+    for (const std::wstring& text : strings)
+        qualifier += Bas::Narrow(text, CP_ACP) + '\0';
+    if (!qualifier.empty())
+        qualifier += '\0';
+    return qualifier;
+}
+
 DWORD ReadNumber(const Bas::CRegistryKey& key, const std::wstring& name)
 {
     DWORD value = 0;
@@ -77,15 +111,15 @@ HMODULE DefaultClientLibrary()
     if (!key.Open(HKEY_LOCAL_MACHINE, (std::wstring(kMailClients) + L"\\" + client).c_str()))
         return nullptr;
     const std::wstring component = ReadText(key, L"MSIComponentID");
-    const std::wstring lcid = ReadText(key, L"MSIApplicationLCID");
-    if (!component.empty() && !lcid.empty()) {
+    // The whole list (subkey and value names), not just its first string.
+    std::string qualifier = ReadQualifier(key, L"MSIApplicationLCID");
+    if (!component.empty() && !qualifier.empty()) {
         Bas::CModuleHandle stub(::LoadLibraryW(L"mapi32.dll"));
         if (!stub)
             stub.Reset(::LoadLibraryW(L"mapistub.dll"));
         using FGetComponentPathFn = BOOL(WINAPI*)(LPCSTR, LPSTR, LPSTR, DWORD, BOOL);
         const auto getPath = stub ? Bas::GetProc<FGetComponentPathFn>(stub.Get(), "FGetComponentPath") : nullptr;
         if (getPath != nullptr) {
-            std::string qualifier = Bas::Narrow(lcid, CP_ACP);
             char path[MAX_PATH * 2] = {};
             if (getPath(Bas::Narrow(component, CP_ACP).c_str(), qualifier.data(), path, sizeof path, TRUE)) {
                 stub.Reset();

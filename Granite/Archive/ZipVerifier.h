@@ -5,6 +5,7 @@
 // what is wrong with it.
 #pragma once
 
+#include "NativeFileSystem.h"
 #include "ZipCompressor.h"
 
 #include <string>
@@ -12,7 +13,9 @@
 
 namespace Granite {
 
-// Throws ERR_ZIP_ARCHIVE_DAMAGED with the path and the reason.
-void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written);
+// Throws ERR_ZIP_ARCHIVE_DAMAGED with the path and the reason. The progress
+// is called between blocks.
+void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written,
+                      const Bas::CProgress& progress = {});
 
 } // namespace Granite

@@ -234,7 +234,13 @@ void CExtendedMapi::addAttachment(IMessage& message, const std::wstring& path)
     Bas::CFile file(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     const std::uint64_t length = file.GetLength();
     BAS_ASSERT(length <= 0x7FFFFFFF);
-    std::vector<BYTE> bytes(static_cast<std::size_t>(length));
+    // Near 2 GiB a 32-bit process has no room for the copy.
+    std::vector<BYTE> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        Bas::ThrowMemory();
+    }
     if (file.Read(bytes.data(), bytes.size()) != bytes.size())
         Bas::ThrowFileError(Bas::EFileError::EndOfFile, path);
     SPropValue data = {};
@@ -389,7 +395,6 @@ std::wstring CMapiAddressList::ResolutionName(const CMailAddress& recipient)
 
 void CMapiAddressList::Add(const CMailAddress& recipient)
 {
-    BAS_ASSERT(!recipient.address.empty() || !recipient.name.empty());
     if (m_list->cEntries == m_capacity) {
         const ULONG capacity = m_capacity * 2;
         auto* larger = static_cast<LPADRLIST>(CMapiFunctions::AllocateBuffer(static_cast<ULONG>(ListSize(capacity))));

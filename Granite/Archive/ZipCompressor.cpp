@@ -1,7 +1,7 @@
 #include "ZipCompressor.h"
 
 #include "Errors.h"
-#include "GraniteMessages.h"
+#include "ArchiveMessages.h"
 #include "MemoryBuffer.h"
 #include "MessageHandlers.h"
 #include "ZDeflateStream.h"
@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <exception>
 
 namespace Granite {
 
@@ -80,6 +81,14 @@ std::string ToUtf8(const std::wstring& text)
 
 CZipCompressor::~CZipCompressor()
 {
+    // Destroyed by an error on its way to the caller (a full disk, say):
+    // the archive is abandoned, and finishing it would only fail and report
+    // the same trouble a second time.
+    if (m_open && std::uncaught_exceptions() > 0) {
+        m_open = false;
+        CFile::Close();
+        return;
+    }
     try {
         Close();
     } catch (Bas::CException* raw) {
@@ -127,6 +136,49 @@ bool CZipCompressor::IsSafeName(std::wstring_view name)
             return true;
         start = end + 1;
     }
+}
+
+namespace {
+
+// zlib's compressBound: what deflate can make of `size` bytes at worst.
+std::uint64_t DeflateBound(std::uint64_t size)
+{
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13;
+}
+
+std::uint64_t RecordBytes(const CZipEntry& entry)
+{
+    return 46 + entry.names.size();
+}
+
+} // namespace
+
+std::uint64_t CZipCompressor::BytesFor(const CPlannedEntry& entry)
+{
+    const std::uint64_t name = ToUtf8(NormalizeName(entry.name)).size();
+    return 30 + name + DeflateBound(entry.size) + 46 + name + ToUtf8(entry.comment).size();
+}
+
+std::uint64_t CZipCompressor::BytesFor(const std::vector<CPlannedEntry>& entries)
+{
+    std::uint64_t bytes = 0;
+    std::unordered_set<std::wstring> folders;
+    for (const CPlannedEntry& entry : entries) {
+        bytes += BytesFor(entry);
+        const std::wstring stored = NormalizeName(entry.name);
+        for (std::size_t slash = stored.find(L'/'); slash != std::wstring::npos && slash + 1 < stored.size();
+             slash = stored.find(L'/', slash + 1))
+            folders.insert(stored.substr(0, slash + 1));
+    }
+    for (const std::wstring& folder : folders)
+        bytes += 2 * (30 + ToUtf8(folder).size()) + 16;
+    return bytes;
+}
+
+std::uint64_t CZipCompressor::dataLimit(const CZipEntry& entry) const
+{
+    const std::uint64_t taken = m_reservedBytes + m_centralBytes + RecordBytes(entry);
+    return taken >= kMaxPosition ? 0 : kMaxPosition - taken;
 }
 
 std::size_t CZipCompressor::EntriesFor(const std::vector<std::wstring>& names)
@@ -227,16 +279,18 @@ void CZipCompressor::addDirectoryStored(const std::wstring& stored, const std::w
     try {
         entry.localHeaderOffset = position();
         writeLocalHeader(entry);
-        if (GetPosition() > kMaxPosition)
+        if (GetPosition() > dataLimit(entry))
             Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, forEntry);
     } catch (Bas::CException*) {
         cutBack(start);
         throw;
     }
+    m_centralBytes += RecordBytes(entry);
     m_entries.push_back(std::move(entry));
     try {
         m_directories.insert(stored);
     } catch (...) {
+        m_centralBytes -= RecordBytes(m_entries.back());
         m_entries.pop_back();
         throw;
     }
@@ -281,7 +335,7 @@ void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, cons
         const std::uint64_t dataStart = start + writeLocalHeader(entry);
         compressStream(entry, input, dataStart);
         const std::uint64_t end = dataStart + entry.compressedSize;
-        if (end > kMaxPosition)
+        if (end > dataLimit(entry))
             Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, stored);
         Seek(entry.localHeaderOffset);
         writeLocalHeader(entry);
@@ -290,6 +344,7 @@ void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, cons
         cutBack(start);
         throw;
     }
+    m_centralBytes += RecordBytes(entry);
     m_entries.push_back(std::move(entry));
 }
 
@@ -366,7 +421,7 @@ void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input, std::ui
             compressed += produced;
             Write(out.Data(), produced);
             // Stop early when the archive can no longer stay below 2 GiB.
-            if (dataStart + compressed > kMaxPosition)
+            if (dataStart + compressed > dataLimit(entry))
                 Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, FromUtf8(entry.Name()));
             if (produced < out.Capacity())
                 break;

@@ -19,7 +19,7 @@ void Check(NTSTATUS status)
 
 } // namespace
 
-std::wstring FileSha256Text(const std::wstring& path)
+std::wstring FileSha256Text(const std::wstring& path, const Bas::CProgress& progress)
 {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     Check(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
@@ -36,6 +36,8 @@ std::wstring FileSha256Text(const std::wstring& path)
         if (read == 0)
             break;
         Check(::BCryptHashData(hash, buffer.Data(), static_cast<ULONG>(read), 0));
+        if (progress)
+            progress();
     }
     UCHAR digest[32];
     Check(::BCryptFinishHash(hash, digest, sizeof digest, 0));

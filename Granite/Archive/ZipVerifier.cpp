@@ -2,7 +2,7 @@
 
 #include "Errors.h"
 #include "File.h"
-#include "GraniteMessages.h"
+#include "ArchiveMessages.h"
 #include "MemoryBuffer.h"
 
 #include <zlib.h>
@@ -114,7 +114,8 @@ private:
 };
 
 // Inflates the entry's data, checking its sizes and CRC-32.
-void CheckData(CVerification& archive, CInflater& inflater, const CZipEntry& entry, std::uint64_t dataOffset)
+void CheckData(CVerification& archive, CInflater& inflater, const CZipEntry& entry, std::uint64_t dataOffset,
+               const Bas::CProgress& progress)
 {
     if (entry.method == 0) {
         if (entry.compressedSize != 0 || entry.uncompressedSize != 0)
@@ -148,6 +149,8 @@ void CheckData(CVerification& archive, CInflater& inflater, const CZipEntry& ent
         const std::size_t count = out.Capacity() - stream.avail_out;
         crc = crc32(crc, out.Data(), static_cast<uInt>(count));
         produced += count;
+        if (progress)
+            progress();
     }
     if (left != 0 || stream.avail_in != 0 || produced != entry.uncompressedSize || crc != entry.crc32)
         archive.Fail(MSG_ZIP_DATA_DIFFERS, FromUtf8(entry.Name()));
@@ -155,7 +158,7 @@ void CheckData(CVerification& archive, CInflater& inflater, const CZipEntry& ent
 
 } // namespace
 
-void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written)
+void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written, const Bas::CProgress& progress)
 {
     CVerification archive(path);
     const std::uint64_t length = archive.Length();
@@ -203,7 +206,7 @@ void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& wr
         if (U32(header) != kLocalSignature || std::memcmp(header + 4, record + 6, 26) != 0 ||
             local.compare(30, std::string::npos, name) != 0)
             archive.Fail(MSG_ZIP_LOCAL_HEADER_DIFFERS, FromUtf8(entry.Name()));
-        CheckData(archive, inflater, entry, entry.localHeaderOffset + local.size());
+        CheckData(archive, inflater, entry, entry.localHeaderOffset + local.size(), progress);
     }
     if (at != directoryEnd)
         archive.Fail(MSG_ZIP_DIRECTORY_DIFFERS);

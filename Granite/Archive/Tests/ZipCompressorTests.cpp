@@ -1,5 +1,5 @@
 #include "Errors.h"
-#include "GraniteMessages.h"
+#include "ArchiveMessages.h"
 #include "MessageHandlers.h"
 #include "TestFolder.h"
 #include "ZipCompressor.h"
@@ -332,6 +332,53 @@ TEST_F(ZipCompressor, MissingSourceWritesNothing)
     EXPECT_TRUE(zip.Entries().empty());
 }
 
+// Bytes kept for what must follow: an entry that would leave less is refused
+// and cut back; BytesFor is never less than what an entry takes, data that
+// does not compress included.
+TEST_F(ZipCompressor, KeepsTheReservedBytesFree)
+{
+    using Z = Granite::CZipCompressor;
+    Z zip;
+    zip.Open(archive);
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{70000}, Z::kChunkSize + 1}) {
+        const std::string noise = RandomBytes(size, 5, false);
+        const std::uint64_t before = zip.GetPosition();
+        const std::wstring name = L"noise" + std::to_wstring(size) + L".bin";
+        AddBytes(zip, name, noise, L"comment");
+        const std::uint64_t taken = zip.GetPosition() - before + 46 + zip.Entries().back().names.size();
+        EXPECT_LE(taken, Z::BytesFor({name, L"comment", size})) << size;
+    }
+    EXPECT_GE(Z::BytesFor(std::vector<Z::CPlannedEntry>{{L"MSI/a.log", L"", 10}, {L"MSI/b.log", L"", 10}}),
+              Z::BytesFor({L"MSI/a.log", L"", 10}) + Z::BytesFor({L"MSI/b.log", L"", 10}) + 2 * (30 + 4) + 16);
+
+    // All but 1000 bytes of the 2 GiB kept: 3000 bytes of noise do not fit.
+    const std::uint64_t full = zip.GetPosition();
+    zip.ReserveBytes(Z::kMaxPosition - full - 1000);
+    try {
+        AddBytes(zip, L"late.bin", RandomBytes(3000, 6, false));
+        FAIL() << "no error";
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+        auto* check = dynamic_cast<Bas::CCheckException*>(error.get());
+        ASSERT_NE(check, nullptr);
+        EXPECT_EQ(&check->Message(), &Granite::ERR_ZIP_ARCHIVE_TOO_LARGE);
+    }
+    EXPECT_EQ(zip.GetPosition(), full);
+    // The central directory counts too: 100 bytes hold the entry's header
+    // and data, not the records of all entries.
+    zip.ReserveBytes(Z::kMaxPosition - full - 100);
+    try {
+        AddBytes(zip, L"small.txt", "x");
+        FAIL() << "no error";
+    } catch (Bas::CException* raw) {
+        Bas::Own(raw);
+    }
+    zip.ReserveBytes(0);
+    AddBytes(zip, L"late.bin", RandomBytes(3000, 6, false));
+    zip.Close();
+    EXPECT_TRUE(zip.Entries().back().Name() == "late.bin");
+}
+
 TEST_F(ZipCompressor, RefusesEntriesPastTheFormatsCounts)
 {
     Granite::CZipCompressor zip;
@@ -455,6 +502,27 @@ TEST_F(ZipCompressor, AFailedCloseIsReportedOnce)
     Bas::SetThreadMessageHandler(nullptr);
     EXPECT_EQ(handler.shown, 0);
     // The file was closed with the writer.
+    EXPECT_TRUE(::DeleteFileW(archive.c_str()));
+}
+
+// An error that leaves the writer's scope while it is open (a full disk
+// while an entry was written) is reported once, by whoever catches it: the
+// writer's destructor does not try again and report its own failure.
+TEST_F(ZipCompressor, AnErrorPassingThroughIsNotReportedTwice)
+{
+    CCountingHandler handler;
+    Bas::SetThreadMessageHandler(&handler);
+    try {
+        Granite::CZipCompressor zip;
+        zip.Open(archive);
+        AddBytes(zip, L"a.txt", "a");
+        zip.Seek(0x80000000ull); // a central directory here would fail
+        Bas::ThrowFileError(ERROR_DISK_FULL, archive);
+    } catch (Bas::CException* raw) {
+        Bas::Own(raw);
+    }
+    Bas::SetThreadMessageHandler(nullptr);
+    EXPECT_EQ(handler.shown, 0);
     EXPECT_TRUE(::DeleteFileW(archive.c_str()));
 }
 

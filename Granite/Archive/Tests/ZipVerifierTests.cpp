@@ -1,7 +1,8 @@
 #include "Errors.h"
-#include "GraniteMessages.h"
+#include "ArchiveMessages.h"
 #include "TestFolder.h"
 #include "ZipCompressor.h"
+#include "Sha256.h"
 #include "ZipVerifier.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +106,44 @@ TEST_F(ZipVerifier, DamagedDataOrHeaders)
     written = entries;
     written.pop_back();
     EXPECT_EQ(Reason(good, written), Bas::GetText(Granite::MSG_ZIP_DIRECTORY_DIFFERS));
+}
+
+} // namespace
+
+namespace {
+
+// The copy to the destination, its read-back and its digest hand control
+// back between blocks, so that the window of the program stays alive.
+TEST(LongWork, CopyReadBackAndDigestReportProgress)
+{
+    Testing::CTestFolder folder;
+    std::mt19937 random(3);
+    std::string noise(3 * 0x100000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    folder.WriteBytes(L"noise.bin", noise);
+    std::vector<Granite::CZipEntry> written;
+    {
+        Granite::CZipCompressor zip;
+        zip.Open(folder / L"packed.zip");
+        zip.AddFile(folder / L"noise.bin", L"noise.bin", L"");
+        zip.Close();
+        written = zip.Entries();
+    }
+    int copied = 0, verified = 0, digested = 0;
+    Bas::CopyFileReplacing(folder / L"packed.zip", folder / L"copy.zip", [&] { ++copied; });
+    Granite::VerifyZipArchive(folder / L"copy.zip", written, [&] { ++verified; });
+    Granite::FileSha256Text(folder / L"copy.zip", [&] { ++digested; });
+    EXPECT_GE(copied, 3);
+    EXPECT_GE(verified, 12);
+    EXPECT_GE(digested, 12);
+    // And a step that gives up (the user closed the window) ends the work.
+    try {
+        Granite::FileSha256Text(folder / L"copy.zip", [] { Bas::ThrowUser(); });
+        ADD_FAILURE() << "the digest went on";
+    } catch (Bas::CUserException* raw) {
+        Bas::Own(raw);
+    }
 }
 
 } // namespace

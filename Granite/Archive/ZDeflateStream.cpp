@@ -1,7 +1,7 @@
 #include "ZDeflateStream.h"
 
 #include "Errors.h"
-#include "GraniteMessages.h"
+#include "ArchiveMessages.h"
 
 namespace Granite {
 

@@ -2,10 +2,13 @@
 // hexadecimal digits (the form sha256sum prints).
 #pragma once
 
+#include "NativeFileSystem.h"
+
 #include <string>
 
 namespace Granite {
 
-std::wstring FileSha256Text(const std::wstring& path);
+// The progress is called between blocks.
+std::wstring FileSha256Text(const std::wstring& path, const Bas::CProgress& progress = {});
 
 } // namespace Granite
