@@ -20,6 +20,9 @@ public:
     virtual std::wstring GetMessageText() const = 0;
     // Shows the text through the current message handler.
     virtual void Report();
+    // Throws this object as a pointer to its own class, so that a catch for
+    // that class takes it after it was kept as a CException (Rethrow).
+    [[noreturn]] virtual void Throw() = 0;
 
 protected:
     CException() = default;
@@ -27,6 +30,12 @@ protected:
 };
 
 using CExceptionPtr = std::unique_ptr<CException>;
+
+// Throws a kept error again as what it is.
+[[noreturn]] inline void Rethrow(CExceptionPtr error)
+{
+    error.release()->Throw();
+}
 
 template <class Exception>
 std::unique_ptr<Exception> Own(Exception* exception) noexcept
@@ -38,6 +47,7 @@ std::unique_ptr<Exception> Own(Exception* exception) noexcept
 // three); the others read as empty.
 class CCheckException : public CException {
 public:
+    [[noreturn]] void Throw() override { throw this; }
     explicit CCheckException(const CMessageName& message) : CCheckException(message, 0, {}, {}, {}) {}
     CCheckException(const CMessageName& message, std::wstring p0)
         : CCheckException(message, 1, std::move(p0), {}, {}) {}
@@ -61,6 +71,7 @@ private:
 // The error was already reported or cancelled by the user; never reported.
 class CUserException : public CException {
 public:
+    [[noreturn]] void Throw() override { throw this; }
     std::wstring GetMessageText() const override { return {}; }
     void Report() override {}
 };
@@ -69,6 +80,7 @@ public:
 // exhausted.
 class CMemoryException : public CException {
 public:
+    [[noreturn]] void Throw() override { throw this; }
     std::wstring GetMessageText() const override;
     static void* operator new(std::size_t size);
     static void operator delete(void* block) noexcept;
@@ -76,6 +88,7 @@ public:
 
 class CLastErrorException : public CException {
 public:
+    [[noreturn]] void Throw() override { throw this; }
     explicit CLastErrorException(DWORD code) : m_code(code) {}
     std::wstring GetMessageText() const override;
     DWORD Code() const noexcept { return m_code; }
@@ -86,6 +99,7 @@ private:
 
 class CCOMException : public CException {
 public:
+    [[noreturn]] void Throw() override { throw this; }
     explicit CCOMException(HRESULT code, IErrorInfo* info = nullptr);
     ~CCOMException() override;
     CCOMException(const CCOMException&) = delete;
@@ -122,6 +136,7 @@ EFileError FileErrorFromCode(DWORD code);
 
 class CFileException : public CException {
 public:
+    [[noreturn]] void Throw() override { throw this; }
     CFileException(DWORD code, EFileError kind, std::wstring fileName);
     std::wstring GetMessageText() const override;
     DWORD Code() const noexcept { return m_code; }
@@ -138,6 +153,7 @@ enum class EInternalError { Assertion, AssertionWithCode, Presumption, Presumpti
 
 class CInternalError : public CException {
 public:
+    [[noreturn]] void Throw() override { throw this; }
     CInternalError(EInternalError kind, std::wstring file, int line, DWORD code = 0);
     std::wstring GetMessageText() const override;
     void Report() override;

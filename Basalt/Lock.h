@@ -14,6 +14,8 @@ public:
 
     void lock() noexcept { ::AcquireSRWLockExclusive(&m_lock); }
     void unlock() noexcept { ::ReleaseSRWLockExclusive(&m_lock); }
+    // For waiting on a condition variable with the lock held.
+    PSRWLOCK Native() noexcept { return &m_lock; }
 
 private:
     SRWLOCK m_lock = SRWLOCK_INIT;

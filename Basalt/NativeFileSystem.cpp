@@ -172,7 +172,7 @@ bool IsWellFormedPath(const std::wstring& path)
 namespace {
 
 void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
-                  std::vector<std::wstring>& found, std::vector<std::wstring>* errors)
+                  std::vector<std::wstring>& found, std::vector<std::wstring>* errors, std::vector<std::uint64_t>* sizes)
 {
     std::vector<CFindEntry> files;
     std::vector<CFindEntry> folders;
@@ -192,17 +192,20 @@ void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool 
     }
     const auto byName = [](const CFindEntry& a, const CFindEntry& b) { return a.name < b.name; };
     std::sort(files.begin(), files.end(), byName);
-    for (const CFindEntry& file : files)
+    for (const CFindEntry& file : files) {
         found.push_back(JoinPath(folder, file.name));
+        if (sizes != nullptr)
+            sizes->push_back(file.size);
+    }
     std::sort(folders.begin(), folders.end(), byName);
     for (const CFindEntry& entry : folders)
-        collectFiles(JoinPath(folder, entry.name), pattern, true, found, errors);
+        collectFiles(JoinPath(folder, entry.name), pattern, true, found, errors, sizes);
 }
 
 } // namespace
 
 std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
-                                    std::vector<std::wstring>* errors)
+                                    std::vector<std::wstring>* errors, std::vector<std::uint64_t>* sizes)
 {
     // The system matches wildcards in the last component only, and names
     // what it finds without their folder: a pattern such as "Logs\*.log" is
@@ -210,7 +213,7 @@ std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstri
     std::vector<std::wstring> found;
     const std::wstring subfolder = FolderOf(pattern);
     const std::wstring searched = subfolder.empty() ? folder : NormalizePath(JoinPath(folder, subfolder));
-    collectFiles(searched, FileNameOf(pattern), recursive, found, errors);
+    collectFiles(searched, FileNameOf(pattern), recursive, found, errors, sizes);
     return found;
 }
 

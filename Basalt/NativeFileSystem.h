@@ -38,9 +38,11 @@ bool IsWellFormedPath(const std::wstring& path);
 // a folder's own files before its subfolders'. A pattern with a folder part
 // ("Logs\*.log") searches that folder inside the given one.
 // A folder that cannot be searched adds its error's text to `errors`, when
-// given, and the search goes on with the others.
+// given, and the search goes on with the others. `sizes`, when given, gets
+// each file's size as the folder listing tells it.
 std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
-                                    std::vector<std::wstring>* errors = nullptr);
+                                    std::vector<std::wstring>* errors = nullptr,
+                                    std::vector<std::uint64_t>* sizes = nullptr);
 struct CFindEntry {
     std::wstring name;
     DWORD attributes = 0;

@@ -2,6 +2,8 @@
 
 #include "Errors.h"
 
+#include <atomic>
+
 namespace Bas {
 
 namespace {
@@ -229,10 +231,37 @@ void CTextFile::WriteLine(const std::wstring& text)
         m_file.Write("\r\n", 2);
 }
 
+namespace {
+
+std::atomic<ILogFilter*> g_logFilter{nullptr};
+
+} // namespace
+
+void SetLogFilter(ILogFilter* filter) noexcept
+{
+    g_logFilter = filter;
+}
+
+CLogWriter::CLogWriter(const std::wstring& path)
+{
+    m_file.Open(path, CTextFile::ModeWrite, kCodePageUtf16);
+}
+
+void CLogWriter::WriteLine(const std::wstring& line)
+{
+    ILogFilter* filter = g_logFilter;
+    m_file.WriteLine(filter != nullptr ? filter->Filter(line) : line);
+}
+
+void CLogWriter::WriteText(const std::wstring& text)
+{
+    ILogFilter* filter = g_logFilter;
+    m_file.Write(filter != nullptr ? filter->Filter(text) : text);
+}
+
 void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines)
 {
-    CTextFile file;
-    file.Open(path, CTextFile::ModeWrite, kCodePageUtf16);
+    CLogWriter file(path);
     for (const auto& line : lines)
         file.WriteLine(line);
     file.Close();

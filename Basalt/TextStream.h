@@ -56,7 +56,31 @@ private:
     std::deque<std::wstring> m_pendingLines;
 };
 
-// Every log's writer: the lines as UTF-16 LE with FF FE and CR LF after each.
+// What every log's text passes through on its way to its file (the masking
+// of personal data, when a run asks for it); none is set by default.
+class ILogFilter {
+public:
+    virtual ~ILogFilter() = default;
+    virtual std::wstring Filter(const std::wstring& text) = 0;
+};
+// Sets the process's filter (null: none).
+void SetLogFilter(ILogFilter* filter) noexcept;
+
+// Every log's writer: UTF-16 LE with FF FE, its text through the log filter.
+class CLogWriter {
+public:
+    explicit CLogWriter(const std::wstring& path);
+    // A line and CR LF after it.
+    void WriteLine(const std::wstring& line);
+    // Text with line breaks of its own.
+    void WriteText(const std::wstring& text);
+    void Close() { m_file.Close(); }
+
+private:
+    CTextFile m_file;
+};
+
+// The lines as a log: CR LF after each.
 void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines);
 
 } // namespace Bas

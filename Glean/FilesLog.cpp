@@ -10,14 +10,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 
 namespace Glean {
 
-namespace {
-
-constexpr std::size_t kDigestBlock = 0x40000;
-
-} // namespace
 
 std::wstring FileTimeText(const FILETIME& time)
 {
@@ -31,19 +28,17 @@ std::wstring FileTimeText(const FILETIME& time)
 
 namespace {
 
-std::wstring Md5Text(Bas::CFile& file)
+std::wstring Md5Text(Bas::CFile& file, const std::function<void()>& step, CDigestBuffer& digestBuffer)
 {
-    // One buffer for every digest of the thread: a fresh 256 KiB block per
-    // file would cost more than reading a small file.
-    static thread_local std::vector<unsigned char> buffer(kDigestBlock);
+    std::vector<unsigned char>& buffer = digestBuffer.bytes;
     Granite::CMd5 md5;
     for (unsigned blocks = 1;; ++blocks) {
-        const std::size_t read = file.Read(buffer.data(), kDigestBlock);
+        const std::size_t read = file.Read(buffer.data(), CDigestBuffer::kSize);
         md5.Update(buffer.data(), read);
-        if (read < kDigestBlock)
+        if (read < CDigestBuffer::kSize)
             break;
-        if (blocks % 100 == 0)
-            Mica::PumpMessages();
+        if (blocks % 100 == 0 && step)
+            step();
     }
     return Granite::CMd5::ToText(md5.Finish());
 }
@@ -62,16 +57,97 @@ std::wstring DigestOrError(Digest digest)
     }
 }
 
+// The line of one entry; a folder's says so through `folder`. `step` is
+// called now and then while a large file is read.
+std::wstring EntryLine(const std::wstring& indent, const Bas::CFindEntry& entry, const std::wstring& path,
+                       const std::function<void()>& step, CDigestBuffer& buffer, bool& folder)
+{
+    folder = false;
+    // A file is opened once: its attributes come from the open handle,
+    // which is then read for the digest. Only when it cannot be opened are
+    // the attributes looked up by name, and the digest's own attempt gives
+    // the error text.
+    Bas::CFile file;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    const bool opened = !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        file.TryOpen(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead) && file.GetStatus(data);
+    if (!opened) {
+        file.Close();
+        if (!::GetFileAttributesExW(Bas::LongPath(path).c_str(), GetFileExInfoStandard, &data))
+            return indent + entry.name + L"\tFailed to get file attributes:" + Bas::GetLastErrorText(::GetLastError());
+    }
+    const std::wstring time = FileTimeText(data.ftLastWriteTime);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A junction or folder link is listed, never entered: one that
+        // points at an ancestor would list the same files forever.
+        folder = !((entry.attributes | data.dwFileAttributes) & FILE_ATTRIBUTE_REPARSE_POINT);
+        return indent + entry.name + L"\t" + time + L"\tFolder";
+    }
+    const std::wstring size = data.nFileSizeHigh == 0 ? std::to_wstring(data.nFileSizeLow) : L"Size of file > 4 Gb";
+    const std::wstring digest = file.IsOpen() ? DigestOrError([&] { return Md5Text(file, step, buffer); })
+                                              : DigestOrError([&] {
+                                                    Bas::CFile again(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
+                                                    return Md5Text(again, step, buffer);
+                                                });
+    return indent + entry.name + L"\t" + time + L"\t" + size + L"\t" + digest;
+}
+
 } // namespace
 
 std::wstring GetFileMd5Text(const std::wstring& path)
 {
     Bas::CFile file(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
-    return Md5Text(file);
+    CDigestBuffer buffer;
+    return Md5Text(file, [] { Mica::PumpMessages(); }, buffer);
 }
 
-void ListFolder(const std::wstring& indent, const std::wstring& folder, bool recursive,
-                std::vector<std::wstring>& lines)
+void CFileLines::Add(const std::wstring& indent, const Bas::CFindEntry& entry, const std::wstring& path, bool& folder)
+{
+    // Folders, which decide what is listed next, and every entry without
+    // workers, are done here.
+    if (m_pool == nullptr || (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        m_lines.push_back(EntryLine(indent, entry, path, [] { Mica::PumpMessages(); }, m_buffer, folder));
+        return;
+    }
+    folder = false;
+    // A file's line is made on a worker and put in its place when done; a
+    // few hundred wait at most, so their memory stays small.
+    if (m_pending.size() >= kMaxPending)
+        finishOldest();
+    m_lines.emplace_back();
+    auto line = std::make_shared<std::wstring>();
+    Bas::CWorkerPool& pool = *m_pool;
+    auto task = pool.Queue([indent, entry, path, line, &pool, buffers = m_buffers] {
+        bool ignored = false;
+        const Bas::CSpares<CDigestBuffer>::CLease buffer(*buffers);
+        *line = EntryLine(indent, entry, path, [&pool] { pool.ThrowIfCancelled(); }, *buffer, ignored);
+    }, entry.size);
+    m_pending.push_back({m_lines.size() - 1, std::move(task), std::move(line)});
+}
+
+void CFileLines::finishOldest()
+{
+    CPending& oldest = m_pending.front();
+    m_pool->Wait(oldest.task, [] { Mica::PumpMessages(); });
+    m_lines[oldest.index] = std::move(*oldest.line);
+    m_pending.pop_front();
+}
+
+std::vector<std::wstring>& CFileLines::Finish()
+{
+    while (!m_pending.empty())
+        finishOldest();
+    return m_lines;
+}
+
+CFileLines::~CFileLines()
+{
+    // Ended early (a quit): nothing a worker still does may outlive it.
+    if (!m_pending.empty())
+        m_pool->Cancel();
+}
+
+void ListFolder(const std::wstring& indent, const std::wstring& folder, bool recursive, CFileLines& lines)
 {
     auto entries = Bas::ListFolderEntries(folder, L"*",
                                           Bas::FindFileEntries | Bas::FindFolderEntries | Bas::SkipHiddenAndSystem);
@@ -79,56 +155,39 @@ void ListFolder(const std::wstring& indent, const std::wstring& folder, bool rec
               [](const Bas::CFindEntry& a, const Bas::CFindEntry& b) { return a.name < b.name; });
     for (const Bas::CFindEntry& entry : entries) {
         const std::wstring path = Bas::JoinPath(folder, entry.name);
-        // A file is opened once: its attributes come from the open handle,
-        // which is then read for the digest. Only when it cannot be opened
-        // are the attributes looked up by name, and the digest's own attempt
-        // gives the error text.
-        Bas::CFile file;
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        const bool opened = !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                            file.TryOpen(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead) &&
-                            file.GetStatus(data);
-        if (!opened) {
-            file.Close();
-            if (!::GetFileAttributesExW(Bas::LongPath(path).c_str(), GetFileExInfoStandard, &data)) {
-                lines.push_back(indent + entry.name + L"\tFailed to get file attributes:" +
-                                Bas::GetLastErrorText(::GetLastError()));
-                continue;
-            }
-        }
-        const std::wstring time = FileTimeText(data.ftLastWriteTime);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            lines.push_back(indent + entry.name + L"\t" + time + L"\tFolder");
-            // A junction or folder link is listed, never entered: one that
-            // points at an ancestor would list the same files forever.
-            if (recursive && !((entry.attributes | data.dwFileAttributes) & FILE_ATTRIBUTE_REPARSE_POINT))
-                ListFolder(indent + L"  ", path, true, lines);
-        } else {
-            const std::wstring size =
-                data.nFileSizeHigh == 0 ? std::to_wstring(data.nFileSizeLow) : L"Size of file > 4 Gb";
-            const std::wstring digest = file.IsOpen() ? DigestOrError([&] { return Md5Text(file); })
-                                                      : DigestOrError([&] { return GetFileMd5Text(path); });
-            lines.push_back(indent + entry.name + L"\t" + time + L"\t" + size + L"\t" + digest);
-        }
+        bool isFolder = false;
+        lines.Add(indent, entry, path, isFolder);
+        if (isFolder && recursive)
+            ListFolder(indent + L"  ", path, true, lines);
         Mica::PumpMessagesNowAndThen();
     }
 }
 
-void CFilesLog::Run(const std::vector<std::wstring>& directories, const std::vector<std::wstring>& trees)
+void ListFolder(const std::wstring& indent, const std::wstring& folder, bool recursive,
+                std::vector<std::wstring>& lines, Bas::CWorkerPool* pool)
+{
+    CFileLines listed(pool);
+    ListFolder(indent, folder, recursive, listed);
+    std::vector<std::wstring>& made = listed.Finish();
+    lines.insert(lines.end(), std::make_move_iterator(made.begin()), std::make_move_iterator(made.end()));
+}
+
+void CFilesLog::Run(const std::vector<std::wstring>& directories, const std::vector<std::wstring>& trees,
+                    Bas::CWorkerPool* pool)
 {
     m_filePath = Bas::CreateTempFile(Bas::GetTempFolder(), L"GFL", L"tmp");
-    std::vector<std::wstring> lines;
+    CFileLines lines(pool);
     for (const std::wstring& folder : directories) {
-        lines.push_back(folder + L" Files:");
+        lines.AddText(folder + L" Files:");
         ListFolder(L"  ", folder, false, lines);
-        lines.emplace_back(L" ");
+        lines.AddText(L" ");
     }
     for (const std::wstring& folder : trees) {
-        lines.push_back(folder + L" Tree:");
+        lines.AddText(folder + L" Tree:");
         ListFolder(L"  ", folder, true, lines);
-        lines.emplace_back(L" ");
+        lines.AddText(L" ");
     }
-    Bas::WriteLines(m_filePath, lines);
+    Bas::WriteLines(m_filePath, lines.Finish());
 }
 
 } // namespace Glean

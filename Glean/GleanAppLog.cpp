@@ -69,8 +69,7 @@ void CGleanAppLog::Write() const
 {
     BAS_ASSERT(!m_filePath.empty());
     // As WriteLines writes a list: UTF-16 with its mark, CR LF after each.
-    Bas::CTextFile file;
-    file.Open(m_filePath, Bas::CTextFile::ModeWrite, 1200);
+    Bas::CLogWriter file(m_filePath);
     forEachLine([&](std::string_view line) { file.WriteLine(Granite::FromUtf8(line)); });
     file.Close();
 }

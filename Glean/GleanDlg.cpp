@@ -156,9 +156,16 @@ void CGleanDlg::save()
     std::wstring summary;
     withProgress([&] {
         collectAndCopy(destination);
-        summary = summaryText(destination);
+        summary = summaryText(destination) + keyText(Bas::FolderOf(destination));
     });
     Bas::ShowMessage(summary, MB_OK | MB_ICONINFORMATION);
+}
+
+std::wstring CGleanDlg::keyText(const std::wstring& folder)
+{
+    // The key to masked data stays with the user, beside the archive.
+    const std::wstring key = m_collector->SavePrivacyKey(folder);
+    return key.empty() ? std::wstring() : L"\n\n" + Bas::Format(MSG_PRIVACY_KEY_SAVED, key);
 }
 
 void CGleanDlg::send()
@@ -184,7 +191,7 @@ void CGleanDlg::send()
                 std::wstring summary;
                 withProgress([&] {
                     m_collector->CopyArchive(destination);
-                    summary = summaryText(destination);
+                    summary = summaryText(destination) + keyText(Bas::FolderOf(destination));
                 });
                 Bas::ShowMessage(summary, MB_OK | MB_ICONINFORMATION);
             }
@@ -193,6 +200,8 @@ void CGleanDlg::send()
         if (answer != IDYES)
             return;
     }
+    // The key of a mailed archive goes into the user's documents.
+    m_collector->SavePrivacyKey(CGleanSettings::SpecialFolder(CSIDL_PERSONAL));
     SendArchive(archive);
 }
 

@@ -28,6 +28,7 @@ inline const Bas::CMessageName MSG_BODY_MAIL{L"MSG_BODY_MAIL"};
 // The summary after a Save, and the question before a large Send.
 inline const Bas::CMessageName MSG_ARCHIVE_SAVED{L"MSG_ARCHIVE_SAVED"};
 inline const Bas::CMessageName MSG_ARCHIVE_TOO_LARGE_FOR_MAIL{L"MSG_ARCHIVE_TOO_LARGE_FOR_MAIL"};
+inline const Bas::CMessageName MSG_PRIVACY_KEY_SAVED{L"MSG_PRIVACY_KEY_SAVED"};
 
 // The mail sender's command line: program, subject, body, archive,
 // recipient name and address, each quoted so that it reads back whole.
@@ -72,6 +73,9 @@ private:
     // Where the archive went, its size and its SHA-256, for support to
     // check what they receive.
     static std::wstring summaryText(const std::wstring& destination);
+    // With masking: the key saved into the folder, and the line that says
+    // where; empty without.
+    std::wstring keyText(const std::wstring& folder);
     // Removes what the previous Save or Send left: the copy for the mail
     // and the mail sender written out.
     void discardPreviousRun();

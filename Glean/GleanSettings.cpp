@@ -317,6 +317,21 @@ void CGleanSettings::Load()
     int limit = 0;
     if (Bas::ParseInteger(ini.GetValue(L"Common", L"MaxMailSizeMB"), limit) && limit >= 0)
         m_maxMailSizeMB = limit;
+    int threads = 0;
+    if (Bas::ParseInteger(ini.GetValue(L"Common", L"Threads"), threads) && threads >= 0)
+        m_threads = threads;
+
+    if (ini.HasSection(L"Privacy")) {
+        int flag = 0;
+        m_privacy.mask = Bas::ParseInteger(ini.GetValue(L"Privacy", L"Mask"), flag) && flag == 1;
+        m_privacy.maskCollectedFiles =
+            m_privacy.mask && Bas::ParseInteger(ini.GetValue(L"Privacy", L"MaskCollectedFiles"), flag) && flag == 1;
+        for (const auto& key : ini.KeyNames(L"Privacy")) {
+            const std::wstring word = ini.GetValue(L"Privacy", key);
+            if (StartsWith(key, L"Word") && !word.empty())
+                m_privacy.words.push_back(word);
+        }
+    }
 
     if (!ini.HasSection(L"Msi")) {
         Log(Bas::Format(MSG_SECTION_NOT_FOUND, L"Msi"));
@@ -425,7 +440,8 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
     }
     // A folder that cannot be searched is a line of its own, not "no files".
     std::vector<std::wstring> errors;
-    auto found = Bas::FindFiles(folder, pattern, recursive, &errors);
+    std::vector<std::uint64_t> sizes;
+    auto found = Bas::FindFiles(folder, pattern, recursive, &errors, &sizes);
     for (const std::wstring& error : errors)
         Log(error);
     if (found.empty()) {
@@ -438,7 +454,8 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
     // the folder ("..\\x\\*.log") gives none, so that no archive name climbs.
     const std::wstring searched = folder.substr(0, folder.size() - 1);
     const auto key = std::make_shared<const std::wstring>(keyName);
-    for (auto& path : found) {
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        std::wstring& path = found[i];
         const std::wstring parent = Bas::FolderOf(path);
         std::wstring sub;
         if (parent.size() > searched.size() && parent[searched.size()] == L'\\' &&
@@ -449,7 +466,7 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
                 if (c == L'\\')
                     c = L'/';
         }
-        m_otherFiles.push_back({std::move(path), key, std::move(sub)});
+        m_otherFiles.push_back({std::move(path), key, std::move(sub), sizes[i]});
     }
 }
 

@@ -6,6 +6,7 @@
 #include "IniFile.h"
 #include "Message.h"
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -20,6 +21,7 @@ struct COtherFile {
     // The settings key that named it, shared by all files a mask finds.
     std::shared_ptr<const std::wstring> key;
     std::wstring subFolder; // "/"-separated, ending in "/" when not empty
+    std::uint64_t size = 0; // as the folder listing told, for scheduling
 
     const std::wstring& KeyName() const noexcept { return *key; }
 };
@@ -33,6 +35,13 @@ struct CAccessObject {
 struct CEventLogSpec {
     std::wstring logName;
     std::set<std::wstring> sources;
+};
+
+// [Privacy]: personal data masked in what goes into the archive.
+struct CPrivacySettings {
+    bool mask = false;               // Mask=1
+    bool maskCollectedFiles = false; // MaskCollectedFiles=1, with Mask=1
+    std::vector<std::wstring> words; // Word1=, Word2=, ...
 };
 
 struct CMsiEntry {
@@ -71,6 +80,10 @@ public:
     // [Common] MaxMailSizeMB: the largest archive sent without asking, in
     // MB (default 20); 0 asks never.
     int MaxMailSizeMB() const noexcept { return m_maxMailSizeMB; }
+    // [Common] Threads: the workers of a run; 0 (the default) one per core,
+    // 1 none at all.
+    int Threads() const noexcept { return m_threads; }
+    const CPrivacySettings& Privacy() const noexcept { return m_privacy; }
 
     // Environment variables, then a special-folder macro.
     static std::wstring ExpandPath(const std::wstring& path);
@@ -99,6 +112,8 @@ private:
     std::wstring m_recipientAddress;
     std::wstring m_recipientName;
     int m_maxMailSizeMB = 20;
+    int m_threads = 0;
+    CPrivacySettings m_privacy;
 };
 
 } // namespace Glean

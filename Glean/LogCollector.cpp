@@ -11,6 +11,7 @@
 #include "MainLog.h"
 #include "MessageLoopMica.h"
 #include "MsiLogs.h"
+#include "PrivacyMask.h"
 #include "NativeFileSystem.h"
 #include "RegistryExport.h"
 #include "TempFile.h"
@@ -20,6 +21,7 @@
 #include "generated/GleanMessages.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <tuple>
 
 namespace Glean {
@@ -51,6 +53,8 @@ CLogCollector::CLogCollector() = default;
 
 CLogCollector::~CLogCollector()
 {
+    Bas::SetLogFilter(nullptr);
+    m_pool.reset();
     discardArchive();
 }
 
@@ -78,18 +82,29 @@ const std::wstring& CLogCollector::MainLogText()
 
 void CLogCollector::CollectLogs()
 {
+    // With [Privacy] Mask=1 every log of the run passes through the mask on
+    // its way to its file. One mask serves every run of the collector, so
+    // that a stand-in keeps its meaning in the main log they share.
+    const CPrivacySettings& privacy = CGleanSettings::Instance().Privacy();
+    if (privacy.mask && !m_mask)
+        m_mask = std::make_unique<CPrivacyMask>(
+            PrivateNamesOfThisComputer(privacy.words, CGleanSettings::Instance().RecipientAddress()));
+    Bas::SetLogFilter(m_mask.get());
     if (m_mainLogFile.empty()) {
         const std::wstring& text = MainLogText();
         const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), L"GML", L"tmp");
-        Bas::CTextFile file;
-        file.Open(path, Bas::CTextFile::ModeWrite, 1200);
-        file.Write(text);
+        Bas::CLogWriter file(path);
+        file.WriteText(text);
         file.Close();
         m_mainLogFile = path;
     }
     const CGleanSettings& settings = CGleanSettings::Instance();
+    // A run's workers, joined when it ends.
+    m_pool.reset();
+    if (const unsigned workers = Bas::CWorkerPool::WorkersFor(settings.Threads()); workers > 0)
+        m_pool = std::make_unique<Bas::CWorkerPool>(workers);
     CFilesLog filesLog;
-    filesLog.Run(settings.Directories(), settings.Trees());
+    filesLog.Run(settings.Directories(), settings.Trees(), m_pool.get());
     m_filesLogFile = filesLog.FilePath();
     Mica::PumpMessages();
     CWindowsDriveSystem drives;
@@ -127,23 +142,14 @@ std::wstring CLogCollector::OtherFileName(const std::wstring& keyName, const std
 void AddStreamEntry(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name,
                     const std::wstring& comment)
 {
-    Bas::CFile input(source, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
-    WIN32_FILE_ATTRIBUTE_DATA status = {};
-    std::uint16_t dosDate = 0;
-    std::uint16_t dosTime = 0;
-    std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
-    if (input.GetStatus(status)) {
-        attributes = status.dwFileAttributes;
-        Granite::CZipCompressor::ToDosTime(status.ftLastWriteTime, dosDate, dosTime);
-    }
-    zip.AddStream(input, name, comment, dosDate, dosTime, attributes);
+    zip.AddFile(source, name, comment, true);
 }
 
-void CLogCollector::addFileLogged(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name)
+void CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name)
 {
     CGleanAppLog& log = CGleanAppLog::Instance();
     try {
-        zip.AddFile(source, name, source);
+        pipeline.AddNext();
         log.AddLine(Bas::Format(MSG_FILE_ADDED_TO_ARCHIVE, source, name));
     } catch (Bas::CUserException*) {
         throw;
@@ -162,62 +168,128 @@ void CLogCollector::PackArchive()
     m_archiveFile = Bas::CreateTempFile(Bas::GetTempFolder(), L"tmp", L"tmp");
     Granite::CZipCompressor zip;
     zip.Open(m_archiveFile);
-    Mica::PumpMessages();
 
-    AddStreamEntry(zip, settings.SettingsPath(), L"Glean.ini", L"Settings File");
-    Mica::PumpMessages();
-    if (!m_mainLogFile.empty()) {
-        AddStreamEntry(zip, m_mainLogFile, L"GleanMain.log", L"Main Log");
-        Mica::PumpMessages();
-    }
-    for (const auto& [path, name, comment] : {std::tuple{&m_filesLogFile, L"GleanFiles.log", L"Files Log"},
-                                              std::tuple{&m_drivesLogFile, L"GleanDrives.log", L"Drives Log"},
-                                              std::tuple{&m_accessLogFile, L"GleanAccess.log", L"Access Log"}}) {
-        if (!path->empty()) {
-            AddStreamEntry(zip, *path, name, comment);
-            Mica::PumpMessages();
-        }
-    }
-    if (!m_environmentLogFile.empty())
-        AddStreamEntry(zip, m_environmentLogFile, L"GleanEnvVars.log", L"Environment variables");
-
-    // The entries after the collected files: the registry exports, then the
-    // installer logs and the event logs, each group after its folder.
-    struct CTrailing {
-        std::wstring source;
+    // Every entry in its order: the logs of the run, the collected files,
+    // then the registry exports, the installer logs and the event logs,
+    // each of the last two groups after its folder.
+    using CSource = Granite::CZipPipeline::CSource;
+    struct CItem {
+        std::wstring path;
         std::wstring name;
+        std::wstring comment;
+    };
+    std::vector<CItem> fixed;
+    fixed.push_back({settings.SettingsPath(), L"Glean.ini", L"Settings File"});
+    for (const auto& [path, name, comment] : {std::tuple{&m_mainLogFile, L"GleanMain.log", L"Main Log"},
+                                              std::tuple{&m_filesLogFile, L"GleanFiles.log", L"Files Log"},
+                                              std::tuple{&m_drivesLogFile, L"GleanDrives.log", L"Drives Log"},
+                                              std::tuple{&m_accessLogFile, L"GleanAccess.log", L"Access Log"},
+                                              std::tuple{&m_environmentLogFile, L"GleanEnvVars.log",
+                                                         L"Environment variables"}})
+        if (!path->empty())
+            fixed.push_back({*path, name, comment});
+    struct CTrailing {
+        CItem item;
         const wchar_t* folder; // null for a registry export, added as a stream
     };
     std::vector<CTrailing> trailing;
     for (const CRegistryExportFile& file : m_registryExports)
-        trailing.push_back({file.path, file.archiveName, nullptr});
-    for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i)
-        trailing.push_back({m_msiLogFiles[i], L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]), L"MSI/"});
+        trailing.push_back({{file.path, file.archiveName, file.path}, nullptr});
+    for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i) {
+        const std::wstring name = L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]);
+        trailing.push_back({{m_msiLogFiles[i], name, m_msiLogFiles[i]}, L"MSI/"});
+    }
     for (const CSavedEventLog& saved : m_eventLogs)
-        trailing.push_back({saved.path, L"EventLog/" + saved.fileName, L"EventLog/"});
-
-    // They are kept free while the collected files are added, and the
-    // application log with them: when collected files would fill the
-    // archive's 65535 entries or its 2 GiB, the ones left out get their
-    // application-log lines, and everything after them still goes in. Their
-    // files exist already, so their sizes are known; the application log
-    // holds what it has and the lines that every file still to come may add.
+        trailing.push_back({{saved.path, L"EventLog/" + saved.fileName, saved.path}, L"EventLog/"});
+    const auto& others = settings.OtherFiles();
+    const auto otherName = [&](std::size_t i) {
+        return OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path);
+    };
     std::vector<std::wstring> following = {L"GleanAppLog.log"};
     std::vector<Granite::CZipCompressor::CPlannedEntry> planned;
     std::uint64_t linesToCome = 0;
     for (const CTrailing& item : trailing) {
-        following.push_back(item.name);
-        planned.push_back({item.name, item.source, FileLength(item.source)});
+        following.push_back(item.item.name);
+        planned.push_back({item.item.name, item.item.comment, FileLength(item.item.path)});
         if (item.folder != nullptr)
-            linesToCome += LinesBytes(item.source, item.name);
+            linesToCome += LinesBytes(item.item.path, item.item.name);
     }
-    const auto& others = settings.OtherFiles();
-    std::vector<std::wstring> otherNames;
-    otherNames.reserve(others.size());
-    for (std::size_t i = 0; i < others.size(); ++i) {
-        otherNames.push_back(OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path));
-        linesToCome += LinesBytes(others[i].path, otherNames.back());
+    // A file that goes through the mask goes in as its masked copy, with
+    // the original's time and attributes; a masked copy that cannot be made
+    // is the file's error, never the file unmasked.
+    const auto masked = [&](CSource& source) {
+        const std::wstring copy = Bas::CreateTempFile(Bas::GetTempFolder(), L"GPM", L"tmp");
+        try {
+            if (MaskTextFile(*m_mask, source.path, copy, [] { Mica::PumpMessagesNowAndThen(); })) {
+                source.statusPath = source.path;
+                source.path = copy;
+                source.temporary = true;
+                return;
+            }
+        } catch (Bas::CUserException*) {
+            Bas::DeleteTempFile(copy);
+            throw;
+        } catch (Bas::CException* raw) {
+            source.refused = Bas::Own(raw);
+        }
+        Bas::DeleteTempFile(copy);
+    };
+    // The workers compress ahead of the writer; the sources are made as far
+    // ahead as they go, in their order, not all at once.
+    std::size_t next = 0;
+    const auto sources = [&](CSource& source) {
+        const std::size_t at = next++;
+        bool collected = false;
+        if (at < fixed.size()) {
+            const CItem& item = fixed[at];
+            source = {item.path, item.name, item.comment, true};
+            // The settings file's Word lines are what is hidden.
+            if (m_mask && at == 0)
+                masked(source);
+            if (m_mask)
+                source.comment = m_mask->Filter(source.comment);
+            return true;
+        }
+        if (at < fixed.size() + others.size()) {
+            const std::size_t i = at - fixed.size();
+            source = {others[i].path, otherName(i), others[i].path, false};
+            source.size = others[i].size;
+            collected = true;
+        } else if (at < fixed.size() + others.size() + trailing.size()) {
+            const std::size_t k = at - fixed.size() - others.size();
+            const CTrailing& item = trailing[k];
+            source = {item.item.path, item.item.name, item.item.comment, item.folder == nullptr};
+            source.size = planned[k].size;
+            collected = item.folder != nullptr && std::wcscmp(item.folder, L"MSI/") == 0;
+        } else {
+            return false;
+        }
+        if (collected && m_mask && settings.Privacy().maskCollectedFiles)
+            masked(source);
+        // The comments name source paths, which hold the user's name.
+        if (m_mask)
+            source.comment = m_mask->Filter(source.comment);
+        return true;
+    };
+    Granite::CZipPipeline pipeline(zip, m_pool.get(), sources, [] { Mica::PumpMessages(); });
+    Mica::PumpMessages();
+
+    for (std::size_t i = 0; i < fixed.size(); ++i) {
+        pipeline.AddNext();
+        // After each log but the environment's, as the collection run has it.
+        if (fixed[i].name != L"GleanEnvVars.log")
+            Mica::PumpMessages();
     }
+
+    // The entries after the collected files are kept free while those are
+    // added, and the application log with them: when collected files would
+    // fill the archive's 65535 entries or its 2 GiB, the ones left out get
+    // their application-log lines, and everything after them still goes in.
+    // Their files exist already, so their sizes are known; the application
+    // log holds what it has and the lines that every file still to come may
+    // add.
+    for (std::size_t i = 0; i < others.size(); ++i)
+        linesToCome += LinesBytes(others[i].path, otherName(i));
     std::uint64_t trailingBytes = Granite::CZipCompressor::BytesFor(planned);
     CGleanAppLog& log = CGleanAppLog::Instance();
     const auto reserveRoom = [&] {
@@ -229,9 +301,10 @@ void CLogCollector::PackArchive()
     zip.ReserveRecords(zip.EntryCount() + others.size() + Granite::CZipCompressor::EntriesFor(following) + 64);
 
     for (std::size_t i = 0; i < others.size(); ++i) {
+        const std::wstring name = otherName(i);
         reserveRoom();
-        addFileLogged(zip, others[i].path, otherNames[i]);
-        linesToCome -= LinesBytes(others[i].path, otherNames[i]);
+        addFileLogged(pipeline, others[i].path, name);
+        linesToCome -= LinesBytes(others[i].path, name);
         Mica::PumpMessagesNowAndThen();
     }
     zip.ReserveEntries(1);
@@ -241,14 +314,14 @@ void CLogCollector::PackArchive()
         trailingBytes -= Granite::CZipCompressor::BytesFor(planned[k]);
         reserveRoom();
         if (item.folder == nullptr) {
-            AddStreamEntry(zip, item.source, item.name, item.source);
+            pipeline.AddNext();
         } else {
             if (folderAdded != item.folder) {
                 zip.AddDirectory(item.folder, L"");
                 folderAdded = item.folder;
             }
-            addFileLogged(zip, item.source, item.name);
-            linesToCome -= LinesBytes(item.source, item.name);
+            addFileLogged(pipeline, item.item.path, item.item.name);
+            linesToCome -= LinesBytes(item.item.path, item.item.name);
         }
         Mica::PumpMessages();
     }
@@ -256,26 +329,54 @@ void CLogCollector::PackArchive()
     zip.ReserveBytes(0);
     Mica::PumpMessages();
 
+    // What was masked, by kind, not what it stands for.
+    if (m_mask) {
+        std::wstring counts;
+        const auto kinds = m_mask->Counts();
+        for (int kind = 0; kind < CPrivacyMask::KindCount; ++kind)
+            counts += (kind > 0 ? L", " : L"") + std::wstring(CPrivacyMask::KindName(CPrivacyMask::EKind(kind))) + L" " +
+                      std::to_wstring(kinds[kind]);
+        log.AddLine(Bas::Format(MSG_PRIVACY_MASKED, counts));
+    }
     // The application log goes last, so that it records the packing too.
     log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
     log.Write();
     AddStreamEntry(zip, log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
+    Bas::SetLogFilter(nullptr);
     zip.Close();
     m_archiveEntries = zip.TakeEntries();
     Mica::PumpMessages();
 }
 
-void CLogCollector::CopyArchive(const std::wstring& destination) const
+std::wstring CLogCollector::SavePrivacyKey(const std::wstring& folder) const
+{
+    if (!m_mask)
+        return {};
+    // UTF-8 with its mark, one stand-in and its original a line; written
+    // as it is, past the mask.
+    const std::wstring path = Bas::JoinPath(folder, L"Glean-privacy-key.txt");
+    std::string text = "\xEF\xBB\xBF";
+    for (const auto& [standIn, original] : m_mask->Key())
+        text += Granite::ToUtf8(standIn) + '\t' + Granite::ToUtf8(original) + "\r\n";
+    Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+    file.Write(text.data(), text.size());
+    file.Close();
+    return path;
+}
+
+void CLogCollector::CopyArchive(const std::wstring& destination)
 {
     // Rather no file than a damaged or partial one that looks good.
     try {
         const auto pump = [] { Mica::PumpMessagesNowAndThen(); };
         Bas::CopyFileReplacing(m_archiveFile, destination, pump);
-        Granite::VerifyZipArchive(destination, m_archiveEntries, pump);
+        Granite::VerifyZipArchive(destination, m_archiveEntries, pump, m_pool.get());
     } catch (Bas::CException*) {
+        m_pool.reset();
         Bas::RemoveFile(destination);
         throw;
     }
+    m_pool.reset();
 }
 
 } // namespace Glean

@@ -3,9 +3,13 @@
 #pragma once
 
 #include "EventLogs.h"
+#include "PrivacyMask.h"
 #include "RegistryExport.h"
+#include "WorkerPool.h"
 #include "ZipCompressor.h"
+#include "ZipPipeline.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,7 +33,12 @@ public:
     // and reads the copy back against what was written; a copy that does
     // not verify is removed and its error raised. Messages are pumped
     // between blocks.
-    void CopyArchive(const std::wstring& destination) const;
+    // The run ends here: its workers are joined.
+    void CopyArchive(const std::wstring& destination);
+    // With masking, writes the key from stand-ins to originals as
+    // "Glean-privacy-key.txt" into the folder and returns its path; empty
+    // without masking.
+    std::wstring SavePrivacyKey(const std::wstring& folder) const;
     // The entries as the writer wrote them, for reading the archive back.
     const std::vector<Granite::CZipEntry>& ArchiveEntries() const noexcept { return m_archiveEntries; }
 
@@ -40,7 +49,9 @@ public:
 
 private:
     void discardArchive();
-    void addFileLogged(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name);
+    // The pipeline's next entry, with its application-log line, or the two
+    // lines of its failure.
+    void addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name);
 
     std::wstring m_mainLogText;
     std::wstring m_mainLogFile;
@@ -54,6 +65,11 @@ private:
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
     std::vector<Granite::CZipEntry> m_archiveEntries;
+    // The workers of a run (none with Threads=1), from CollectLogs to the
+    // end of CopyArchive.
+    std::unique_ptr<Bas::CWorkerPool> m_pool;
+    // [Privacy] Mask=1: the mask of every run of this collector.
+    std::unique_ptr<CPrivacyMask> m_mask;
 };
 
 // Adds an open-for-reading file as a stream with its time and attributes.

@@ -40,7 +40,7 @@ void CDialog::Create(HWND parent)
     if (m_initError) {
         if (window != nullptr)
             ::DestroyWindow(window);
-        throw m_initError.release();
+        Bas::Rethrow(std::move(m_initError));
     }
     if (window == nullptr)
         Bas::ThrowLastError();

@@ -33,7 +33,10 @@ fail=0
 [ -f "$out" ] || { echo "no archive"; exit 1; }
 size=$(stat -c %s "$out")
 [ "$size" -le 2147483647 ] || { echo "the archive has $size bytes"; fail=1; }
-"$here/check_zip.sh" "$out" >/dev/null || { "$here/check_zip.sh" "$out"; fail=1; }
+# Two independent readers test every CRC of the 2 GiB; the others would only
+# read the same bytes again.
+unzip -tq "$out" >/dev/null || { echo "unzip -t failed"; fail=1; }
+7z t "$out" >/dev/null || { echo "7z t failed"; fail=1; }
 /usr/bin/python3 - "$out" <<'PY' || fail=1
 import re, sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])

@@ -72,13 +72,14 @@ PY
 no_temp_left 'changed files'
 
 # A file that grows, and one that shrinks, while its own entry is being
-# compressed (the temporary archive is watched until that entry's data
-# flows): the entry holds the file as long as it was when the entry began,
-# or as far as it could be read, and is valid either way.
+# compressed (by the writer itself, so that the temporary archive can be
+# watched until that entry's data flows): the entry holds the file as long
+# as it was when the entry began, or as far as it could be read, and is
+# valid either way. The workers compress with the same code.
 for change in grow shrink; do
-  head -c $((160 * 1024 * 1024)) /dev/urandom >"$work/data/$change.bin"
+  head -c $((96 * 1024 * 1024)) /dev/urandom >"$work/data/$change.bin"
   cp "$work/data/$change.bin" "$work/data/$change.orig"
-  ini '[OtherFiles]' "File1=$(win "$work/data/$change.bin")"
+  ini 'Threads=1' '[OtherFiles]' "File1=$(win "$work/data/$change.bin")"
   silent "$work/out/$change.zip" &
   pid=$!
   watched=

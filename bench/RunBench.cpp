@@ -173,9 +173,16 @@ std::size_t RunGlean(const std::wstring& settingsPath, const std::wstring& outpu
     settings.SetSettingsPath(settingsPath);
     settings.Load();
     Glean::CLogCollector collector;
+    LARGE_INTEGER phase;
+    ::QueryPerformanceCounter(&phase);
     collector.CollectLogs();
+    std::printf("\ncollect %.3f", Seconds(phase));
+    ::QueryPerformanceCounter(&phase);
     collector.PackArchive();
+    std::printf("\npack %.3f", Seconds(phase));
+    ::QueryPerformanceCounter(&phase);
     collector.CopyArchive(output);
+    std::printf("\ncopy %.3f", Seconds(phase));
     // What reading the archive back costs, once more on its own.
     LARGE_INTEGER start;
     ::QueryPerformanceCounter(&start);

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The whole silent run against the plain loop a minimal program needs for
-# the same work (MD5 of every file, then zlib level 9 raw deflate in 256 KiB
-# chunks into a zip file), in the same Wine run, with md5sum plus zip -9 as
-# the native reference; the registry export against a minimal exporter; the
-# peak working set and its growth per entry; ten times the files against
-# the time. Prints one table of ratios; nothing here is a test.
+# The whole silent run, on one thread (Threads=1) and on one worker per
+# core (the default), against the plain one-thread loop a minimal program
+# needs for the same work (MD5 of every file, then zlib level 9 raw deflate
+# in 256 KiB chunks into a zip file), in the same Wine run, with md5sum plus
+# zip -9 and 7-Zip's multi-threaded zip as the native tools a user might
+# pick instead; the registry export against a minimal exporter; the peak
+# working set and its growth per entry; ten times the files against the
+# time. Prints one table of ratios; nothing here is a test.
 #   bench/run_bench.sh        (builds first; the 32-bit build where it runs)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,14 +85,17 @@ for name, count in (('small', 20000), ('tenth', 2000)):
 PY
 for set in product small tenth; do
   rm -f "$bench/$set/done.skip"
-  printf '%s\r\n' '[Common]' 'AppName=Bench' '[Directories]' "Tree1=$(win "$bench/$set")" \
-    '[OtherFiles]' "MaskWithSubdirs1=$(win "$bench/$set")\\*" >"$bench/$set.ini"
+  for threads in 0 1; do
+    printf '%s\r\n' '[Common]' 'AppName=Bench' "Threads=$threads" '[Directories]' "Tree1=$(win "$bench/$set")" \
+      '[OtherFiles]' "MaskWithSubdirs1=$(win "$bench/$set")\\*" >"$bench/$set-$threads.ini"
+  done
 done
 
 field() { tr -d '\r' | sed -n "s/^.*$1 \\([0-9.]*\\).*$/\\1/p" | tail -1; }
 best() { sort -n | head -1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-glean() { "$WINE" "$run" glean "$(win "$bench/$1.ini")" "$(win "$bench/$1-glean.zip")"; }
+# glean SET THREADS: the whole run with that Threads setting.
+glean() { "$WINE" "$run" glean "$(win "$bench/$1-$2.ini")" "$(win "$bench/$1-glean-$2.zip")"; }
 loop() { "$WINE" "$run" loop "$(win "$bench/$1-loop.zip")" "$(win "$bench/$1")"; }
 native() {
   local start end
@@ -100,49 +105,72 @@ native() {
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
 }
+sevenzip() {
+  local start end
+  start=$(date +%s.%N)
+  (cd "$bench/$1" && rm -f "$bench/$1-7z.zip" && 7z a -tzip -mx=9 "-mmt=$(nproc)" "$bench/$1-7z.zip" . >/dev/null)
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+}
 declare -A time peak entries verify
 # Best of three rounds, five for the small tree, whose run is short enough
-# for the machine's noise to matter.
+# for the machine's noise to matter; the two settings and the loop take
+# turns.
 for set in product small; do
-  g=(); l=()
+  g=(); g1=(); l=()
   rounds=3; [ $set = small ] && rounds=5
   for round in $(seq $rounds); do
-    out=$(glean $set); g+=("$(printf '%s\n' "$out" | field seconds)")
+    out=$(glean $set 0); g+=("$(printf '%s\n' "$out" | field seconds)")
     peak[$set]=$(printf '%s\n' "$out" | field peak); entries[$set]=$(printf '%s\n' "$out" | field entries)
     verify[$set]=$(printf '%s\n' "$out" | field verify)
+    out=$(glean $set 1); g1+=("$(printf '%s\n' "$out" | field seconds)")
+    peak[$set-1]=$(printf '%s\n' "$out" | field peak)
     l+=("$(loop $set | field seconds)")
   done
   time[$set-glean]=$(printf '%s\n' "${g[@]}" | best)
+  time[$set-glean1]=$(printf '%s\n' "${g1[@]}" | best)
   time[$set-loop]=$(printf '%s\n' "${l[@]}" | best)
   time[$set-native]=$(native $set)
+  time[$set-7z]=$(sevenzip $set)
 done
-out=$(glean tenth)
+out=$(glean tenth 0)
 peak[tenth]=$(printf '%s\n' "$out" | field peak); entries[tenth]=$(printf '%s\n' "$out" | field entries)
-time[tenth-glean]=$(for round in 1 2 3; do glean tenth | field seconds; done | best)
+time[tenth-glean]=$(for round in 1 2 3; do glean tenth 0 | field seconds; done | best)
 loopPeak=$(loop small | field peak)
 idlePeak=$("$WINE" "$run" idle - - | field peak)
 
-# The compressed data of every file, Glean's against the loop's.
-same=$(/usr/bin/python3 - "$bench" <<'PY'
+# The compressed data of every file, Glean's against the loop's; and every
+# collected entry of the run on workers against the one-thread run's, its
+# local header and data byte for byte.
+compare() {
+/usr/bin/python3 - "$bench" "$1" <<'PY'
 import sys, zipfile
-bench = sys.argv[1]
-def raw(path):
+bench, against = sys.argv[1], sys.argv[2]
+def raw(path, header):
     z = zipfile.ZipFile(path)
     data = open(path, 'rb').read()
     out = {}
     for info in z.infolist():
         if info.comment and not info.is_dir():
-            start = info.header_offset + 30 + len(info.filename.encode('utf-8'))
-            out[info.comment.decode('utf-8')] = data[start:start + info.compress_size]
+            start = info.header_offset + (0 if header else 30 + len(info.filename.encode('utf-8')))
+            end = info.header_offset + 30 + len(info.filename.encode('utf-8')) + info.compress_size
+            out[info.comment.decode('utf-8')] = data[start:end]
     return out
 for name in ('product', 'small'):
-    glean, loop = raw(f'{bench}/{name}-glean.zip'), raw(f'{bench}/{name}-loop.zip')
-    common = [k for k in loop if k in glean]
-    if len(common) != len(loop) or any(glean[k] != loop[k] for k in common):
+    if against == 'loop':
+        glean, other = raw(f'{bench}/{name}-glean-0.zip', False), raw(f'{bench}/{name}-loop.zip', False)
+    else:
+        glean, other = raw(f'{bench}/{name}-glean-0.zip', True), raw(f'{bench}/{name}-glean-1.zip', True)
+        # The collected files: their comment is their path.
+        other = {k: v for k, v in other.items() if '\\' in k and not k.endswith('.tmp')}
+    common = [k for k in other if k in glean]
+    if len(common) != len(other) or any(glean[k] != other[k] for k in common):
         print('differs'); sys.exit()
 print('identical')
 PY
-)
+}
+same=$(compare loop)
+sameThreads=$(compare threads)
 
 # The registry export of 20,000 values against a minimal exporter.
 key='Software\GleanBench\Values'
@@ -160,20 +188,27 @@ growth=$(awk -v a="${peak[small]}" -v b="${peak[tenth]}" -v x="${entries[small]}
   'BEGIN { printf "%.3f", (a - b) / (x - y) / 1024 }')
 printf '%s build under Wine, %s, %s\n' "$GLEAN_ARCH" "$(date -u +%Y-%m-%d)" "$(nproc) cores"
 printf '%-58s %10s %s\n' 'measure' 'figure' 'target'
-printf '%-58s %10s %s\n' 'product folder: run / plain loop (time, best of 3)' "$(ratio "${time[product-glean]}" "${time[product-loop]}")" 'at most 1.10'
-printf '%-58s %10s %s\n' '20,000 small files: run / plain loop' "$(ratio "${time[small-glean]}" "${time[small-loop]}")" 'at most 1.05'
+printf '%-58s %10s %s\n' 'product folder: run on workers / Threads=1 (best of 3)' "$(ratio "${time[product-glean]}" "${time[product-glean1]}")" 'at most 0.60'
+printf '%-58s %10s %s\n' '20,000 small files: run on workers / Threads=1' "$(ratio "${time[small-glean]}" "${time[small-glean1]}")" 'at most 0.75'
+printf '%-58s %10s %s\n' 'collected entries, workers against Threads=1' "$sameThreads" 'identical'
+printf '%-58s %10s %s\n' 'product folder: Threads=1 / plain loop' "$(ratio "${time[product-glean1]}" "${time[product-loop]}")" 'at most 1.10'
+printf '%-58s %10s %s\n' '20,000 small files: Threads=1 / plain loop' "$(ratio "${time[small-glean1]}" "${time[small-loop]}")" 'at most 1.05'
+printf '%-58s %10s %s\n' 'product folder: run on workers / plain loop' "$(ratio "${time[product-glean]}" "${time[product-loop]}")" '(reference)'
+printf '%-58s %10s %s\n' '20,000 small files: run on workers / plain loop' "$(ratio "${time[small-glean]}" "${time[small-loop]}")" '(reference)'
 printf '%-58s %10s %s\n' 'product folder: reading back / whole run' "$(ratio "${verify[product]}" "${time[product-glean]}")" 'at most 0.05'
 printf '%-58s %10s %s\n' '20,000 small files: reading back / whole run' "$(ratio "${verify[small]}" "${time[small-glean]}")" 'at most 0.05'
 printf '%-58s %10s %s\n' 'compressed data, run against plain loop' "$same" 'identical'
 printf '%-58s %10s %s\n' 'registry export of 20,000 values / minimal exporter' "$(ratio "$e" "$m")" 'at most 1.5'
-printf '%-58s %10s %s\n' 'peak memory, 20,000 small files (MiB)' "$(kib "${peak[small]}")" "at most 24 (plain loop $(kib "$loopPeak"), idle process $(kib "$idlePeak"))"
+printf '%-58s %10s %s\n' 'peak memory, 20,000 small files, on workers (MiB)' "$(kib "${peak[small]}")" "at most 16 above Threads=1 ($(kib "${peak[small-1]}"); plain loop $(kib "$loopPeak"), idle process $(kib "$idlePeak"))"
 printf '%-58s %10s %s\n' 'peak memory above the idle process, run / plain loop' \
   "$(awk -v a="${peak[small]}" -v b="$loopPeak" -v c="$idlePeak" 'BEGIN { printf "%.2f", (a - c) / (b - c) }')" '(reference)'
 printf '%-58s %10s %s\n' 'memory growth per archive entry (KiB)' "$growth" 'less than 0.5'
 printf '%-58s %10s %s\n' '20,000 files / 2,000 files (time)' "$(ratio "${time[small-glean]}" "${time[tenth-glean]}")" 'at most 11'
 printf '%-58s %10s %s\n' 'product folder: run / native md5sum + zip -9' "$(ratio "${time[product-glean]}" "${time[product-native]}")" '(reference)'
 printf '%-58s %10s %s\n' '20,000 small files: run / native md5sum + zip -9' "$(ratio "${time[small-glean]}" "${time[small-native]}")" '(reference)'
-printf 'seconds: product run %s, loop %s, native %s; small run %s, loop %s, native %s; export %s, minimal %s\n' \
-  "${time[product-glean]}" "${time[product-loop]}" "${time[product-native]}" "${time[small-glean]}" \
-  "${time[small-loop]}" "${time[small-native]}" "$e" "$m"
-rm -f "$bench"/*-glean.zip "$bench"/*-loop.zip "$bench"/*-native.zip
+printf '%-58s %10s %s\n' "product folder: run / native 7z a -tzip -mx=9 -mmt=$(nproc)" "$(ratio "${time[product-glean]}" "${time[product-7z]}")" '(reference)'
+printf '%-58s %10s %s\n' "20,000 small files: run / native 7z -mmt=$(nproc)" "$(ratio "${time[small-glean]}" "${time[small-7z]}")" '(reference)'
+printf 'seconds: product run %s, Threads=1 %s, loop %s, md5sum+zip %s, 7z %s; small run %s, Threads=1 %s, loop %s, md5sum+zip %s, 7z %s; export %s, minimal %s\n' \
+  "${time[product-glean]}" "${time[product-glean1]}" "${time[product-loop]}" "${time[product-native]}" "${time[product-7z]}" \
+  "${time[small-glean]}" "${time[small-glean1]}" "${time[small-loop]}" "${time[small-native]}" "${time[small-7z]}" "$e" "$m"
+rm -f "$bench"/*-glean-?.zip "$bench"/*-loop.zip "$bench"/*-native.zip "$bench"/*-7z.zip

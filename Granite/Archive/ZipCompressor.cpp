@@ -296,38 +296,61 @@ void CZipCompressor::addDirectoryStored(const std::wstring& stored, const std::w
     }
 }
 
-void CZipCompressor::AddFile(const std::wstring& sourcePath, const std::wstring& name, const std::wstring& comment)
+void CZipCompressor::SourceStatus(const Bas::CFile& input, bool streamEntry, std::uint16_t& dosDate,
+                                  std::uint16_t& dosTime, std::uint32_t& attributes)
 {
-    BAS_ASSERT(m_open);
-    Bas::CFile input(sourcePath, OpenRead | ShareRead);
     WIN32_FILE_ATTRIBUTE_DATA status = {};
-    std::uint16_t dosDate = 0;
-    std::uint16_t dosTime = 0;
-    std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
+    dosDate = 0;
+    dosTime = 0;
+    attributes = FILE_ATTRIBUTE_ARCHIVE;
     if (input.GetStatus(status)) {
         attributes = status.dwFileAttributes;
         ToDosTime(status.ftLastWriteTime, dosDate, dosTime);
-    } else {
+    } else if (!streamEntry) {
         FILETIME now;
         ::GetSystemTimeAsFileTime(&now);
         ToDosTime(now, dosDate, dosTime);
     }
+}
+
+void CZipCompressor::AddFile(const std::wstring& sourcePath, const std::wstring& name, const std::wstring& comment,
+                             bool streamEntry)
+{
+    BAS_ASSERT(m_open);
+    Bas::CFile input(sourcePath, OpenRead | ShareRead);
+    std::uint16_t dosDate = 0;
+    std::uint16_t dosTime = 0;
+    std::uint32_t attributes = 0;
+    SourceStatus(input, streamEntry, dosDate, dosTime, attributes);
     AddStream(input, name, comment, dosDate, dosTime, attributes);
 }
 
-void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment,
-                               std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
+void CZipCompressor::CheckEntry(const std::wstring& name, const std::wstring& comment) const
+{
+    const std::wstring stored = NormalizeName(name);
+    checkLimits(stored, comment, missingDirectories(stored) + 1, stored);
+}
+
+CZipEntry CZipCompressor::beginEntry(const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
+                                     std::uint16_t dosTime, std::uint32_t attributes)
 {
     BAS_ASSERT(m_open);
     const std::wstring stored = NormalizeName(name);
     checkLimits(stored, comment, missingDirectories(stored) + 1, stored);
     addParentDirectories(stored, stored);
-
     CZipEntry entry;
     entry.SetNames(ToUtf8(stored), ToUtf8(comment));
     entry.dosDate = dosDate;
     entry.dosTime = dosTime;
     entry.externalAttributes = attributes;
+    return entry;
+}
+
+void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment,
+                               std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
+{
+    CZipEntry entry = beginEntry(name, comment, dosDate, dosTime, attributes);
+    const std::wstring stored = FromUtf8(entry.Name());
     const std::uint64_t start = GetPosition();
     try {
         BAS_PRESUME(start <= kMaxPosition);
@@ -360,81 +383,139 @@ void CZipCompressor::cutBack(std::uint64_t offset)
     }
 }
 
-std::size_t CZipCompressor::writeLocalHeader(const CZipEntry& entry)
+std::string CZipCompressor::localHeader(const CZipEntry& entry)
 {
     CHeader header;
     header.U32(0x04034B50);
     WriteSharedFields(header, entry, entry.nameLength);
-    // Header and name in one write.
     std::string bytes = header.Bytes();
     bytes += entry.Name();
+    return bytes;
+}
+
+std::size_t CZipCompressor::writeLocalHeader(const CZipEntry& entry)
+{
+    // Header and name in one write.
+    const std::string bytes = localHeader(entry);
     Write(bytes.data(), bytes.size());
     return bytes.size();
 }
 
-void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart)
+CEntryDeflater::CResult CEntryDeflater::Deflate(Bas::CFile& input, const std::wstring& entryName,
+                                                const COutput& output, const std::function<void()>& step)
 {
-    // The two buffers and zlib's state are made once and serve every entry:
-    // an archive of many small files would otherwise spend more on setting
-    // them up than on compressing. The memory stays the same per entry.
-    if (!m_buffers) {
-        m_buffers = std::make_unique<CBuffers>();
-        m_buffers->in.SetCommittedSize(kChunkSize);
-        m_buffers->out.SetCommittedSize(kChunkSize);
+    if (!m_used) {
+        m_in.SetCommittedSize(kChunkSize);
+        m_out.SetCommittedSize(kChunkSize);
+        m_used = true;
     } else {
-        m_buffers->deflater.Reset();
+        m_deflater.Reset();
     }
-    CMemoryBuffer& in = m_buffers->in;
-    CMemoryBuffer& out = m_buffers->out;
-    CZDeflateStream& deflater = m_buffers->deflater;
-
     // The format's sizes are 32-bit and there is no zip64: an input of 4 GiB
     // or more is refused, before any work when its length tells, and at the
     // latest once the bytes read pass the limit (a file that grows).
     const std::uint64_t length = input.GetLength();
     if (length > kMaxEntrySize)
-        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, FromUtf8(entry.Name()));
+        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entryName);
     input.Seek(0);
-    std::size_t read = input.Read(in.Data(), kChunkSize);
-    in.SetSize(read);
-    deflater.SetInput(in.Data(), static_cast<unsigned>(read));
+    std::size_t read = input.Read(m_in.Data(), kChunkSize);
+    m_in.SetSize(read);
+    m_deflater.SetInput(m_in.Data(), static_cast<unsigned>(read));
     uLong crc = crc32(0, Z_NULL, 0);
     std::uint64_t uncompressed = 0;
     std::uint64_t compressed = 0;
     for (;;) {
         uncompressed += read;
-        // The input's end: its length as it was when the entry began (a
-        // file that grows meanwhile is taken as it was), or a short read (one
-        // that shrinks). An input of exactly one chunk ends with it.
+        // The input's end: its length as it was when the entry began, or a
+        // short read. An input of exactly one chunk ends with it.
         const bool last = read < kChunkSize || uncompressed >= length;
         if (uncompressed > kMaxEntrySize)
-            Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, FromUtf8(entry.Name()));
-        const unsigned char* consumedFrom = in.Data();
+            Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entryName);
+        const unsigned char* consumedFrom = m_in.Data();
         for (;;) {
-            out.SetCommittedSize(out.Capacity());
-            const unsigned before = deflater.InputLeft();
-            const unsigned produced = deflater.Deflate(out.Data(), static_cast<unsigned>(out.Capacity()), last);
-            const unsigned consumed = before - deflater.InputLeft();
+            m_out.SetCommittedSize(m_out.Capacity());
+            const unsigned before = m_deflater.InputLeft();
+            const unsigned produced = m_deflater.Deflate(m_out.Data(), static_cast<unsigned>(m_out.Capacity()), last);
+            const unsigned consumed = before - m_deflater.InputLeft();
             crc = crc32(crc, consumedFrom, consumed);
             consumedFrom += consumed;
-            out.SetSize(produced);
+            m_out.SetSize(produced);
             compressed += produced;
-            Write(out.Data(), produced);
-            // Stop early when the archive can no longer stay below 2 GiB.
-            if (dataStart + compressed > dataLimit(entry))
-                Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, FromUtf8(entry.Name()));
-            if (produced < out.Capacity())
+            output(m_out.Data(), produced);
+            if (produced < m_out.Capacity())
                 break;
         }
         if (last)
             break;
-        read = input.Read(in.Data(), kChunkSize);
-        in.SetSize(read);
-        deflater.SetInput(in.Data(), static_cast<unsigned>(read));
+        if (step)
+            step();
+        read = input.Read(m_in.Data(), kChunkSize);
+        m_in.SetSize(read);
+        m_deflater.SetInput(m_in.Data(), static_cast<unsigned>(read));
     }
-    entry.crc32 = static_cast<std::uint32_t>(crc);
-    entry.uncompressedSize = static_cast<std::uint32_t>(uncompressed);
-    entry.compressedSize = static_cast<std::uint32_t>(compressed);
+    return {static_cast<std::uint32_t>(crc), static_cast<std::uint32_t>(uncompressed),
+            static_cast<std::uint32_t>(compressed)};
+}
+
+void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart)
+{
+    if (!m_deflater)
+        m_deflater = std::make_unique<CEntryDeflater>();
+    const std::wstring name = FromUtf8(entry.Name());
+    const std::uint64_t limit = dataLimit(entry);
+    std::uint64_t written = dataStart;
+    const auto result = m_deflater->Deflate(input, name, [&](const unsigned char* data, std::size_t size) {
+        Write(data, size);
+        written += size;
+        // Stop early when the archive can no longer stay below 2 GiB.
+        if (written > limit)
+            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, name);
+    });
+    entry.crc32 = result.crc32;
+    entry.uncompressedSize = result.uncompressedSize;
+    entry.compressedSize = result.compressedSize;
+}
+
+void CZipCompressor::AddDeflated(const CDeflatedEntry& deflated, const std::wstring& name, const std::wstring& comment)
+{
+    CZipEntry entry = beginEntry(name, comment, deflated.dosDate, deflated.dosTime, deflated.attributes);
+    const std::wstring stored = FromUtf8(entry.Name());
+    entry.crc32 = deflated.sizes.crc32;
+    entry.uncompressedSize = deflated.sizes.uncompressedSize;
+    entry.compressedSize = deflated.sizes.compressedSize;
+    const std::uint64_t start = GetPosition();
+    try {
+        BAS_PRESUME(start <= kMaxPosition);
+        entry.localHeaderOffset = static_cast<std::uint32_t>(start);
+        const std::uint64_t end = start + 30 + entry.nameLength + entry.compressedSize;
+        if (end > dataLimit(entry))
+            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, stored);
+        if (deflated.dataFile.empty()) {
+            BAS_PRESUME(deflated.data.size() == entry.compressedSize);
+            // A small entry's header and data in one write: thousands of
+            // small files make the writes' count matter.
+            std::string bytes = localHeader(entry);
+            if (deflated.data.size() <= kChunkSize) {
+                bytes += deflated.data;
+                Write(bytes.data(), bytes.size());
+            } else {
+                Write(bytes.data(), bytes.size());
+                Write(deflated.data.data(), deflated.data.size());
+            }
+        } else {
+            writeLocalHeader(entry);
+            Bas::CFile data(deflated.dataFile, OpenRead);
+            BAS_PRESUME(data.GetLength() == entry.compressedSize);
+            std::vector<unsigned char> block(kChunkSize);
+            for (std::size_t read; (read = data.Read(block.data(), block.size())) > 0;)
+                Write(block.data(), read);
+        }
+    } catch (Bas::CException*) {
+        cutBack(start);
+        throw;
+    }
+    m_centralBytes += RecordBytes(entry);
+    m_entries.push_back(std::move(entry));
 }
 
 void CZipCompressor::Close()

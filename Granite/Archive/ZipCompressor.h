@@ -9,6 +9,7 @@
 #include "ZDeflateStream.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,13 +43,58 @@ struct CZipEntry {
     }
 };
 
-class CZipCompressor : public Bas::CFile {
+// Raw deflate of one input at level 9 in chunks of 256 KiB: the one way the
+// writer and the workers that compress ahead of it turn a file into an
+// entry's data, so that both give the same bytes. The buffers and zlib's
+// state are made once and serve every entry.
+class CEntryDeflater {
 public:
     static constexpr std::size_t kChunkSize = 0x40000;
+    static constexpr std::uint64_t kMaxEntrySize = 0xFFFFFFFF;
+
+    struct CResult {
+        std::uint32_t crc32 = 0;
+        std::uint32_t uncompressedSize = 0;
+        std::uint32_t compressedSize = 0;
+    };
+    using COutput = std::function<void(const unsigned char* data, std::size_t size)>;
+
+    // The whole input from its beginning, as long as it was when the entry
+    // began (a file that grows meanwhile is taken as it was) or up to a
+    // short read (one that shrinks). Each block of output goes to `output`.
+    // An input of 4 GiB or more is refused (ERR_ZIP_ENTRY_TOO_LARGE with the
+    // entry's name), before any work when its length tells.
+    // `step`, when given, is called after each chunk read (a worker checks
+    // there whether it is to stop).
+    CResult Deflate(Bas::CFile& input, const std::wstring& entryName, const COutput& output,
+                    const std::function<void()>& step = {});
+
+private:
+    CMemoryBuffer m_in{kChunkSize};
+    CMemoryBuffer m_out{kChunkSize};
+    CZDeflateStream m_deflater;
+    bool m_used = false;
+};
+
+// An entry's data compressed ahead of the writer, with what its headers say.
+struct CDeflatedEntry {
+    CEntryDeflater::CResult sizes;
+    std::uint16_t dosDate = 0;
+    std::uint16_t dosTime = 0;
+    std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
+    // The deflate data: in memory, or, when it was too large for that, in a
+    // temporary file of its own.
+    std::string data;
+    std::wstring dataFile;
+};
+
+class CZipCompressor : public Bas::CFile {
+public:
+    static constexpr std::size_t kChunkSize = CEntryDeflater::kChunkSize;
     static constexpr std::uint64_t kMaxPosition = 0x7FFFFFFF;
     static constexpr std::size_t kMaxEntries = 0xFFFF;
     static constexpr std::size_t kMaxFieldLength = 0xFFFF;
-    static constexpr std::uint64_t kMaxEntrySize = 0xFFFFFFFF;
+    static constexpr std::uint64_t kMaxEntrySize = CEntryDeflater::kMaxEntrySize;
 
     CZipCompressor() = default;
     ~CZipCompressor() override;
@@ -59,10 +105,21 @@ public:
 
     // The source's last-write time (UTC, as stored) and attributes go into
     // the entry; the source file is opened before anything is written.
-    void AddFile(const std::wstring& sourcePath, const std::wstring& name, const std::wstring& comment);
+    // When its status cannot be read: the time now, or for a stream entry
+    // (a log of the run) no time at all.
+    void AddFile(const std::wstring& sourcePath, const std::wstring& name, const std::wstring& comment,
+                 bool streamEntry = false);
+    // What the entry of an open source gets from its status, as AddFile.
+    static void SourceStatus(const Bas::CFile& input, bool streamEntry, std::uint16_t& dosDate, std::uint16_t& dosTime,
+                             std::uint32_t& attributes);
+    // Refuses a name and comment as AddStream would, before any data.
+    void CheckEntry(const std::wstring& name, const std::wstring& comment) const;
     // The whole contents of an open file, from its beginning.
     void AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
                    std::uint16_t dosTime, std::uint32_t attributes);
+    // Data compressed ahead: the entry is written once, its sizes and CRC
+    // known, giving the same bytes as AddStream of the same source.
+    void AddDeflated(const CDeflatedEntry& deflated, const std::wstring& name, const std::wstring& comment);
     void AddDirectory(const std::wstring& name, const std::wstring& comment);
     // Writes the central directory and the end record and closes the file.
     // The writer is closed afterwards also when that fails.
@@ -110,6 +167,9 @@ public:
 
 private:
     void addParentDirectories(const std::wstring& name, const std::wstring& forEntry);
+    // The record of a new entry, its name checked and its folders added.
+    CZipEntry beginEntry(const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
+                         std::uint16_t dosTime, std::uint32_t attributes);
     void addDirectoryStored(const std::wstring& stored, const std::wstring& comment, const std::wstring& forEntry);
     // Refuses an entry that the 16-bit fields of the format cannot describe.
     void checkLimits(const std::wstring& name, const std::wstring& comment, std::size_t newEntries,
@@ -120,6 +180,7 @@ private:
     // The last position the entry's data may reach: the limit less the
     // reserved bytes and the central directory with the entry's own record.
     std::uint64_t dataLimit(const CZipEntry& entry) const;
+    static std::string localHeader(const CZipEntry& entry);
     // Returns the bytes written.
     std::size_t writeLocalHeader(const CZipEntry& entry);
     void compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart);
@@ -127,18 +188,12 @@ private:
 
     void writeCentralDirectory();
 
-    struct CBuffers {
-        CMemoryBuffer in{kChunkSize};
-        CMemoryBuffer out{kChunkSize};
-        CZDeflateStream deflater;
-    };
-
     bool m_open = false;
     std::size_t m_reserved = 0;
     std::uint64_t m_reservedBytes = 0;
     // The central directory and end record that Close will write.
     std::uint64_t m_centralBytes = 22;
-    std::unique_ptr<CBuffers> m_buffers;
+    std::unique_ptr<CEntryDeflater> m_deflater;
     std::vector<CZipEntry> m_entries;
     std::unordered_set<std::wstring> m_directories;
 };

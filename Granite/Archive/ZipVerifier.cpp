@@ -8,6 +8,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <deque>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -156,11 +158,110 @@ void CheckData(CVerification& archive, CInflater& inflater, const CZipEntry& ent
         archive.Fail(MSG_ZIP_DATA_DIFFERS, FromUtf8(entry.Name()));
 }
 
+// The data checks of an archive on the workers of a pool: the entries go in
+// batches of a few megabytes, each read through a file handle of its own;
+// the results are taken in the archive's order, so the first wrong entry is
+// the one reported.
+class CDataChecks {
+public:
+    CDataChecks(const std::wstring& path, Bas::CWorkerPool& pool, const Bas::CProgress& progress)
+        : m_path(path), m_pool(pool), m_progress(progress)
+    {
+    }
+    ~CDataChecks()
+    {
+        if (!m_pending.empty())
+            m_pool.Cancel();
+    }
+    CDataChecks(const CDataChecks&) = delete;
+    CDataChecks& operator=(const CDataChecks&) = delete;
+
+    void Add(const CZipEntry& entry, std::uint64_t dataOffset)
+    {
+        m_batch.push_back({entry, dataOffset});
+        m_batchBytes += entry.compressedSize;
+        if (m_batchBytes >= kBatchBytes || m_batch.size() >= kBatchEntries)
+            flush();
+    }
+    // Waits for every check; the first failure is thrown.
+    void Finish()
+    {
+        flush();
+        while (!m_pending.empty())
+            waitOldest();
+    }
+
+private:
+    static constexpr std::uint64_t kBatchBytes = 8u << 20;
+    static constexpr std::size_t kBatchEntries = 512;
+    using CBatch = std::vector<std::pair<CZipEntry, std::uint64_t>>;
+
+    void flush()
+    {
+        if (m_batch.empty())
+            return;
+        if (m_pending.size() >= 2 * static_cast<std::size_t>(m_pool.Workers()))
+            waitOldest();
+        Bas::CWorkerPool& pool = m_pool;
+        m_pending.push_back(pool.Queue([path = m_path, batch = std::move(m_batch), &pool, inflaters = m_inflaters] {
+            // One inflater a worker, kept for every entry it checks.
+            const Bas::CSpares<CInflater>::CLease inflater(*inflaters);
+            CVerification archive(path);
+            for (const auto& [entry, offset] : batch)
+                CheckData(archive, *inflater, entry, offset, [&pool] { pool.ThrowIfCancelled(); });
+        }));
+        m_batch.clear();
+        m_batchBytes = 0;
+    }
+    void waitOldest()
+    {
+        const Bas::CWorkerPool::CTaskPtr task = m_pending.front();
+        m_pool.Wait(task, m_progress);
+        m_pending.pop_front();
+    }
+
+    std::wstring m_path;
+    Bas::CWorkerPool& m_pool;
+    const Bas::CProgress& m_progress;
+    CBatch m_batch;
+    std::uint64_t m_batchBytes = 0;
+    std::deque<Bas::CWorkerPool::CTaskPtr> m_pending;
+    std::shared_ptr<Bas::CSpares<CInflater>> m_inflaters = std::make_shared<Bas::CSpares<CInflater>>();
+};
+
+void verifyArchive(CVerification& archive, const std::vector<CZipEntry>& written, const Bas::CProgress& progress,
+                   CDataChecks* checks);
+
 } // namespace
 
-void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written, const Bas::CProgress& progress)
+void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written, const Bas::CProgress& progress,
+                      Bas::CWorkerPool* pool)
 {
     CVerification archive(path);
+    if (pool == nullptr || pool->Workers() == 0) {
+        verifyArchive(archive, written, progress, nullptr);
+        return;
+    }
+    CDataChecks checks(path, *pool, progress);
+    try {
+        verifyArchive(archive, written, progress, &checks);
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException* raw) {
+        // A wrong record or header found here comes after the entries whose
+        // data is still being checked: theirs would come first.
+        auto error = Bas::Own(raw);
+        checks.Finish();
+        Bas::Rethrow(std::move(error));
+    }
+    checks.Finish();
+}
+
+namespace {
+
+void verifyArchive(CVerification& archive, const std::vector<CZipEntry>& written, const Bas::CProgress& progress,
+                   CDataChecks* checks)
+{
     const std::uint64_t length = archive.Length();
     if (length < kEndSize)
         archive.Fail(MSG_ZIP_CUT_SHORT);
@@ -206,10 +307,15 @@ void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& wr
         if (U32(header) != kLocalSignature || std::memcmp(header + 4, record + 6, 26) != 0 ||
             local.compare(30, std::string::npos, name) != 0)
             archive.Fail(MSG_ZIP_LOCAL_HEADER_DIFFERS, FromUtf8(entry.Name()));
-        CheckData(archive, inflater, entry, entry.localHeaderOffset + local.size(), progress);
+        if (checks != nullptr)
+            checks->Add(entry, entry.localHeaderOffset + local.size());
+        else
+            CheckData(archive, inflater, entry, entry.localHeaderOffset + local.size(), progress);
     }
     if (at != directoryEnd)
         archive.Fail(MSG_ZIP_DIRECTORY_DIFFERS);
 }
+
+} // namespace
 
 } // namespace Granite

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "NativeFileSystem.h"
+#include "WorkerPool.h"
 #include "ZipCompressor.h"
 
 #include <string>
@@ -13,9 +14,11 @@
 
 namespace Granite {
 
-// Throws ERR_ZIP_ARCHIVE_DAMAGED with the path and the reason. The progress
-// is called between blocks.
+// Throws ERR_ZIP_ARCHIVE_DAMAGED with the path and the reason, for the first
+// entry in the archive's order that is wrong. The progress is called between
+// blocks. With a pool, the entries' data is inflated on its workers while
+// this thread reads the records and headers.
 void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written,
-                      const Bas::CProgress& progress = {});
+                      const Bas::CProgress& progress = {}, Bas::CWorkerPool* pool = nullptr);
 
 } // namespace Granite
