@@ -4,7 +4,9 @@
 #include "File.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <mutex>
+#include <vector>
 
 namespace Glean {
 
@@ -465,10 +467,6 @@ bool MaskTextFile(CPrivacyMask& mask, const std::wstring& source, const std::wst
     output.Close();
     return true;
 }
-
-} // namespace Glean
-
-namespace Glean {
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "RegistryExport.h"
 #include "RegistryKey.h"
 #include "TextStream.h"
+#include "WorkerPool.h"
 #include "ZipCompressor.h"
 #include "ZipVerifier.h"
 
@@ -183,10 +184,15 @@ std::size_t RunGlean(const std::wstring& settingsPath, const std::wstring& outpu
     ::QueryPerformanceCounter(&phase);
     collector.CopyArchive(output);
     std::printf("\ncopy %.3f", Seconds(phase));
-    // What reading the archive back costs, once more on its own.
+    // What reading the archive back costs, once more on its own, on the
+    // workers the run has.
+    const unsigned workers = Bas::CWorkerPool::WorkersFor(settings.Threads());
+    std::unique_ptr<Bas::CWorkerPool> pool;
+    if (workers > 0)
+        pool = std::make_unique<Bas::CWorkerPool>(workers);
     LARGE_INTEGER start;
     ::QueryPerformanceCounter(&start);
-    Granite::VerifyZipArchive(output, collector.ArchiveEntries());
+    Granite::VerifyZipArchive(output, collector.ArchiveEntries(), {}, pool.get());
     std::printf("\nverify %.3f", Seconds(start));
     return settings.OtherFiles().size();
 }

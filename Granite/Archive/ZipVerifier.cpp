@@ -178,7 +178,7 @@ public:
 
     void Add(const CZipEntry& entry, std::uint64_t dataOffset)
     {
-        m_batch.push_back({entry, dataOffset});
+        m_batch.push_back({&entry, dataOffset});
         m_batchBytes += entry.compressedSize;
         if (m_batchBytes >= kBatchBytes || m_batch.size() >= kBatchEntries)
             flush();
@@ -194,7 +194,8 @@ public:
 private:
     static constexpr std::uint64_t kBatchBytes = 8u << 20;
     static constexpr std::size_t kBatchEntries = 512;
-    using CBatch = std::vector<std::pair<CZipEntry, std::uint64_t>>;
+    // The records outlive the checks: the caller's list of what was written.
+    using CBatch = std::vector<std::pair<const CZipEntry*, std::uint64_t>>;
 
     void flush()
     {
@@ -208,7 +209,7 @@ private:
             const Bas::CSpares<CInflater>::CLease inflater(*inflaters);
             CVerification archive(path);
             for (const auto& [entry, offset] : batch)
-                CheckData(archive, *inflater, entry, offset, [&pool] { pool.ThrowIfCancelled(); });
+                CheckData(archive, *inflater, *entry, offset, [&pool] { pool.ThrowIfCancelled(); });
         }));
         m_batch.clear();
         m_batchBytes = 0;
