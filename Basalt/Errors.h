@@ -6,6 +6,7 @@
 #include "Message.h"
 #include "WinApi.h"
 
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,8 @@ using CExceptionPtr = std::unique_ptr<CException>;
 [[noreturn]] inline void Rethrow(CExceptionPtr error)
 {
     error.release()->Throw();
+    // Throw always throws; the compiler cannot see that through the call.
+    std::terminate();
 }
 
 template <class Exception>

@@ -18,6 +18,17 @@ std::string Narrow(std::wstring_view text, unsigned codePage)
     return bytes;
 }
 
+std::wstring Widen(std::string_view bytes, unsigned codePage)
+{
+    if (bytes.empty())
+        return {};
+    const int size = static_cast<int>(bytes.size());
+    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), size, text.data(), length);
+    return text;
+}
+
 std::wstring Trim(const std::wstring& text)
 {
     std::size_t start = 0;

@@ -16,5 +16,8 @@ bool ParseInteger(const std::wstring& text, int& value);
 // The text in a code page (CP_ACP for the ANSI one, CP_UTF8), every
 // character of it; characters the code page lacks become its default.
 std::string Narrow(std::wstring_view text, unsigned codePage);
+// Bytes in a code page as text; a sequence the code page cannot read
+// becomes its replacement character.
+std::wstring Widen(std::string_view bytes, unsigned codePage);
 
 } // namespace Bas

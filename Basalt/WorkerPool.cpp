@@ -123,7 +123,6 @@ void CWorkerPool::run()
             task->done = true;
             --m_running;
         }
-        ::WakeAllConditionVariable(&m_idle);
         ::WakeAllConditionVariable(&m_finished);
     }
 }
@@ -166,7 +165,7 @@ void CWorkerPool::Cancel()
     }
     m_queue.clear();
     while (m_running > 0)
-        WaitOn(m_idle, m_lock);
+        WaitOn(m_finished, m_lock);
     m_cancelled = false;
 }
 

@@ -66,10 +66,10 @@ private:
 
     CLock m_lock;
     CONDITION_VARIABLE m_wake = CONDITION_VARIABLE_INIT;
-    CONDITION_VARIABLE m_idle = CONDITION_VARIABLE_INIT;
-    // A task has ended. The owner waits on it rather than on an event: an
-    // event costs a round trip to Wine's server at every task, which for
-    // thousands of small files is most of the time.
+    // A task has ended (Wait, and Cancel for the running ones). The owner
+    // waits on it rather than on an event: an event costs a round trip to
+    // Wine's server at every task, which for thousands of small files is
+    // most of the time.
     CONDITION_VARIABLE m_finished = CONDITION_VARIABLE_INIT;
     std::deque<CTaskPtr> m_queue;
     unsigned m_running = 0;

@@ -106,7 +106,8 @@ void CFileLines::Add(const std::wstring& indent, const Bas::CFindEntry& entry, c
     // Folders, which decide what is listed next, and every entry without
     // workers, are done here.
     if (m_pool == nullptr || (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        m_lines.push_back(EntryLine(indent, entry, path, [] { Mica::PumpMessages(); }, m_buffer, folder));
+        const Bas::CSpares<CDigestBuffer>::CLease buffer(*m_buffers);
+        m_lines.push_back(EntryLine(indent, entry, path, [] { Mica::PumpMessages(); }, *buffer, folder));
         return;
     }
     folder = false;

@@ -64,7 +64,7 @@ private:
     Bas::CWorkerPool* m_pool;
     std::vector<std::wstring> m_lines;
     std::deque<CPending> m_pending;
-    CDigestBuffer m_buffer; // for the digests made on the owner's thread
+    // The read buffers of the digests, whichever thread makes them.
     std::shared_ptr<Bas::CSpares<CDigestBuffer>> m_buffers = std::make_shared<Bas::CSpares<CDigestBuffer>>();
 };
 

@@ -74,17 +74,22 @@ void CGleanAppLog::Write() const
     file.Close();
 }
 
+std::vector<std::wstring> EnvironmentEntries()
+{
+    std::vector<std::wstring> entries;
+    wchar_t* block = ::GetEnvironmentStringsW();
+    if (block == nullptr)
+        return entries;
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += entries.back().size() + 1)
+        entries.emplace_back(entry);
+    ::FreeEnvironmentStringsW(block);
+    return entries;
+}
+
 std::wstring WriteEnvironmentLog()
 {
     const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), L"GEL", L"tmp");
-    wchar_t* block = ::GetEnvironmentStringsW();
-    if (block == nullptr)
-        return path;
-    std::vector<std::wstring> lines;
-    for (const wchar_t* entry = block; *entry != L'\0'; entry += lines.back().size() + 1)
-        lines.emplace_back(entry);
-    ::FreeEnvironmentStringsW(block);
-    Bas::WriteLines(path, lines);
+    Bas::WriteLines(path, EnvironmentEntries());
     return path;
 }
 

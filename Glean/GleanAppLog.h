@@ -41,6 +41,8 @@ private:
     std::uint64_t m_writtenSize = 2; // the byte-order mark
 };
 
+// The process environment, one NAME=VALUE string each.
+std::vector<std::wstring> EnvironmentEntries();
 // Writes the process environment, one NAME=VALUE line a string, into a new
 // "GEL" temporary file and returns its path.
 std::wstring WriteEnvironmentLog();

@@ -153,19 +153,21 @@ void CGleanDlg::save()
     if (destination.empty())
         return;
     discardPreviousRun();
-    std::wstring summary;
-    withProgress([&] {
-        collectAndCopy(destination);
-        summary = summaryText(destination) + keyText(Bas::FolderOf(destination));
-    });
-    Bas::ShowMessage(summary, MB_OK | MB_ICONINFORMATION);
+    saveAndShow(destination, [&] { collectAndCopy(destination); });
 }
 
-std::wstring CGleanDlg::keyText(const std::wstring& folder)
+void CGleanDlg::saveAndShow(const std::wstring& destination, const std::function<void()>& copy)
 {
-    // The key to masked data stays with the user, beside the archive.
-    const std::wstring key = m_collector->SavePrivacyKey(folder);
-    return key.empty() ? std::wstring() : L"\n\n" + Bas::Format(MSG_PRIVACY_KEY_SAVED, key);
+    std::wstring summary;
+    withProgress([&] {
+        copy();
+        summary = summaryText(destination);
+        // The key to masked data stays with the user, beside the archive.
+        const std::wstring key = m_collector->SavePrivacyKey(Bas::FolderOf(destination));
+        if (!key.empty())
+            summary += L"\n\n" + Bas::Format(MSG_PRIVACY_KEY_SAVED, key);
+    });
+    Bas::ShowMessage(summary, MB_OK | MB_ICONINFORMATION);
 }
 
 void CGleanDlg::send()
@@ -187,14 +189,8 @@ void CGleanDlg::send()
                                             MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDNO) {
             const std::wstring destination = askDestination();
-            if (!destination.empty()) {
-                std::wstring summary;
-                withProgress([&] {
-                    m_collector->CopyArchive(destination);
-                    summary = summaryText(destination) + keyText(Bas::FolderOf(destination));
-                });
-                Bas::ShowMessage(summary, MB_OK | MB_ICONINFORMATION);
-            }
+            if (!destination.empty())
+                saveAndShow(destination, [&] { m_collector->CopyArchive(destination); });
             return;
         }
         if (answer != IDYES)

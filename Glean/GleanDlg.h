@@ -73,9 +73,9 @@ private:
     // Where the archive went, its size and its SHA-256, for support to
     // check what they receive.
     static std::wstring summaryText(const std::wstring& destination);
-    // With masking: the key saved into the folder, and the line that says
-    // where; empty without.
-    std::wstring keyText(const std::wstring& folder);
+    // Copies the archive to the destination with the bar shown, saves the
+    // key of masked data beside it, and shows the summary.
+    void saveAndShow(const std::wstring& destination, const std::function<void()>& copy);
     // Removes what the previous Save or Send left: the copy for the mail
     // and the mail sender written out.
     void discardPreviousRun();

@@ -21,7 +21,6 @@
 #include "generated/GleanMessages.h"
 
 #include <cstdio>
-#include <cwchar>
 #include <tuple>
 
 namespace Glean {
@@ -139,12 +138,6 @@ std::wstring CLogCollector::OtherFileName(const std::wstring& keyName, const std
     return keyFolder + subFolder + number + Bas::FileNameOf(path);
 }
 
-void AddStreamEntry(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name,
-                    const std::wstring& comment)
-{
-    zip.AddFile(source, name, comment, true);
-}
-
 void CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name)
 {
     CGleanAppLog& log = CGleanAppLog::Instance();
@@ -192,15 +185,17 @@ void CLogCollector::PackArchive()
         CItem item;
         const wchar_t* folder; // null for a registry export, added as a stream
     };
+    const wchar_t* const msiFolder = L"MSI/";
+    const wchar_t* const eventLogFolder = L"EventLog/";
     std::vector<CTrailing> trailing;
     for (const CRegistryExportFile& file : m_registryExports)
         trailing.push_back({{file.path, file.archiveName, file.path}, nullptr});
     for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i) {
-        const std::wstring name = L"MSI/" + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]);
-        trailing.push_back({{m_msiLogFiles[i], name, m_msiLogFiles[i]}, L"MSI/"});
+        const std::wstring name = msiFolder + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]);
+        trailing.push_back({{m_msiLogFiles[i], name, m_msiLogFiles[i]}, msiFolder});
     }
     for (const CSavedEventLog& saved : m_eventLogs)
-        trailing.push_back({{saved.path, L"EventLog/" + saved.fileName, saved.path}, L"EventLog/"});
+        trailing.push_back({{saved.path, eventLogFolder + saved.fileName, saved.path}, eventLogFolder});
     const auto& others = settings.OtherFiles();
     const auto otherName = [&](std::size_t i) {
         return OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path);
@@ -239,36 +234,33 @@ void CLogCollector::PackArchive()
     std::size_t next = 0;
     const auto sources = [&](CSource& source) {
         const std::size_t at = next++;
-        bool collected = false;
+        // The settings file, whose Word lines are what is hidden, and with
+        // MaskCollectedFiles the collected files, installer logs included.
+        bool maskFile = false;
         if (at < fixed.size()) {
             const CItem& item = fixed[at];
             source = {item.path, item.name, item.comment, true};
-            // The settings file's Word lines are what is hidden.
-            if (m_mask && at == 0)
-                masked(source);
-            if (m_mask)
-                source.comment = m_mask->Filter(source.comment);
-            return true;
-        }
-        if (at < fixed.size() + others.size()) {
+            maskFile = at == 0;
+        } else if (at < fixed.size() + others.size()) {
             const std::size_t i = at - fixed.size();
             source = {others[i].path, otherName(i), others[i].path, false};
             source.size = others[i].size;
-            collected = true;
+            maskFile = settings.Privacy().maskCollectedFiles;
         } else if (at < fixed.size() + others.size() + trailing.size()) {
             const std::size_t k = at - fixed.size() - others.size();
             const CTrailing& item = trailing[k];
             source = {item.item.path, item.item.name, item.item.comment, item.folder == nullptr};
             source.size = planned[k].size;
-            collected = item.folder != nullptr && std::wcscmp(item.folder, L"MSI/") == 0;
+            maskFile = item.folder == msiFolder && settings.Privacy().maskCollectedFiles;
         } else {
             return false;
         }
-        if (collected && m_mask && settings.Privacy().maskCollectedFiles)
-            masked(source);
-        // The comments name source paths, which hold the user's name.
-        if (m_mask)
+        if (m_mask) {
+            if (maskFile)
+                masked(source);
+            // The comments name source paths, which hold the user's name.
             source.comment = m_mask->Filter(source.comment);
+        }
         return true;
     };
     Granite::CZipPipeline pipeline(zip, m_pool.get(), sources, [] { Mica::PumpMessages(); });
@@ -341,7 +333,7 @@ void CLogCollector::PackArchive()
     // The application log goes last, so that it records the packing too.
     log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
     log.Write();
-    AddStreamEntry(zip, log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
+    zip.AddFile(log.FilePath(), L"GleanAppLog.log", L"Glean Application Log", true);
     Bas::SetLogFilter(nullptr);
     zip.Close();
     m_archiveEntries = zip.TakeEntries();

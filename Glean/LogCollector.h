@@ -72,8 +72,4 @@ private:
     std::unique_ptr<CPrivacyMask> m_mask;
 };
 
-// Adds an open-for-reading file as a stream with its time and attributes.
-void AddStreamEntry(Granite::CZipCompressor& zip, const std::wstring& source, const std::wstring& name,
-                    const std::wstring& comment);
-
 } // namespace Glean

@@ -2,9 +2,10 @@
 
 #include "Errors.h"
 #include "File.h"
+#include "GleanAppLog.h"
+#include "TextTools.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <mutex>
 #include <vector>
 
@@ -330,14 +331,7 @@ public:
         }
         if (!last)
             whole = completeLength(bytes);
-        const UINT codePage = m_encoding == EEncoding::Utf8 ? CP_UTF8 : CP_ACP;
-        std::wstring text;
-        if (whole > 0) {
-            const int size = static_cast<int>(whole);
-            const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
-            text.resize(static_cast<std::size_t>(std::max(length, 0)));
-            ::MultiByteToWideChar(codePage, 0, bytes.data(), size, text.data(), length);
-        }
+        std::wstring text = Bas::Widen(std::string_view(bytes).substr(0, whole), codePage());
         bytes.erase(0, whole);
         return text;
     }
@@ -354,17 +348,12 @@ public:
             }
             return bytes;
         }
-        if (text.empty())
-            return {};
-        const UINT codePage = m_encoding == EEncoding::Utf8 ? CP_UTF8 : CP_ACP;
-        const int size = static_cast<int>(text.size());
-        const int length = ::WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-        std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
-        ::WideCharToMultiByte(codePage, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
-        return bytes;
+        return Bas::Narrow(text, codePage());
     }
 
 private:
+    UINT codePage() const { return m_encoding == EEncoding::Utf8 ? CP_UTF8 : CP_ACP; }
+
     // The bytes up to the last character that is whole.
     std::size_t completeLength(const std::string& bytes) const
     {
@@ -405,18 +394,19 @@ bool MaskTextFile(CPrivacyMask& mask, const std::wstring& source, const std::wst
     Bas::CFile input(source, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     std::string bytes(kProbe, '\0');
     bytes.resize(input.Read(bytes.data(), bytes.size()));
-    std::string mark;
+    // The byte-order mark is copied as it is.
+    std::size_t mark = 0;
     EEncoding encoding = EEncoding::Ansi;
     const auto starts = [&](const char* prefix, std::size_t size) { return bytes.compare(0, size, prefix, size) == 0; };
     if (starts("\xFF\xFE", 2)) {
         encoding = EEncoding::Utf16;
-        mark.assign(bytes, 0, 2);
+        mark = 2;
     } else if (starts("\xFE\xFF", 2)) {
         encoding = EEncoding::Utf16BigEndian;
-        mark.assign(bytes, 0, 2);
+        mark = 2;
     } else if (starts("\xEF\xBB\xBF", 3)) {
         encoding = EEncoding::Utf8;
-        mark.assign(bytes, 0, 3);
+        mark = 3;
     } else if (bytes.find('\0') != std::string::npos) {
         return false;
     } else {
@@ -429,11 +419,11 @@ bool MaskTextFile(CPrivacyMask& mask, const std::wstring& source, const std::wst
                                                 nullptr, 0) > 0)
             encoding = EEncoding::Utf8;
     }
-    bytes.erase(0, mark.size());
 
     CCodec codec(encoding);
     Bas::CFile output(target, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
-    output.Write(mark.data(), mark.size());
+    output.Write(bytes.data(), mark);
+    bytes.erase(0, mark);
     std::wstring pending;
     // Whole lines go through the mask, so that nothing it looks for is cut
     // in two; a line too long to wait for is cut after a blank.
@@ -518,21 +508,17 @@ CPrivacyMask::CConfig PrivateNamesOfThisComputer(const std::vector<std::wstring>
     config.words = words;
     config.keptMail = keptMail;
     // The values of variables that hold secrets.
-    if (wchar_t* block = ::GetEnvironmentStringsW()) {
-        for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-            const std::wstring line = entry;
-            const std::size_t equals = line.find(L'=', 1);
-            if (equals == std::wstring::npos)
-                continue;
-            std::wstring name = line.substr(0, equals);
-            ::CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
-            for (const wchar_t* marker : {L"PASSWORD", L"PASSWD", L"SECRET", L"TOKEN", L"KEY"})
-                if (name.find(marker) != std::wstring::npos) {
-                    AddOnce(config.secrets, line.substr(equals + 1));
-                    break;
-                }
-        }
-        ::FreeEnvironmentStringsW(block);
+    for (const std::wstring& line : EnvironmentEntries()) {
+        const std::size_t equals = line.find(L'=', 1);
+        if (equals == std::wstring::npos)
+            continue;
+        std::wstring name = line.substr(0, equals);
+        ::CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+        for (const wchar_t* marker : {L"PASSWORD", L"PASSWD", L"SECRET", L"TOKEN", L"KEY"})
+            if (name.find(marker) != std::wstring::npos) {
+                AddOnce(config.secrets, line.substr(equals + 1));
+                break;
+            }
     }
     return config;
 }

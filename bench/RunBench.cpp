@@ -48,7 +48,7 @@ void Files(const std::wstring& folder, std::vector<std::wstring>& found)
 {
     WIN32_FIND_DATAW data;
     std::vector<std::wstring> names;
-    Bas::CFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    Bas::CFindHandle find(::FindFirstFileW(Bas::LongPath(folder + L"\\*").c_str(), &data));
     if (!find)
         return;
     do {

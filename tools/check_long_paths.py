@@ -13,9 +13,9 @@ FUNCTIONS = ('CreateFileW', 'DeleteFileW', 'RemoveDirectoryW', 'CreateDirectoryW
              'GetFileAttributesExW', 'SetFileAttributesW', 'FindFirstFileW', 'FindFirstFileExW', 'CopyFileW',
              'MoveFileW', 'MoveFileExW', 'ReplaceFileW')
 CALL = re.compile(r'::(%s)\(\s*([^,)]*)' % '|'.join(FUNCTIONS))
-# Folders of the programs and their libraries; tests and benchmarks make
+# Folders of the programs, their libraries and the benchmark; tests make
 # their own short paths.
-FOLDERS = ('Basalt', 'Granite', 'Mica', 'Glean', 'Hermod')
+FOLDERS = ('Basalt', 'Granite', 'Mica', 'Glean', 'Hermod', 'bench')
 
 
 def main():

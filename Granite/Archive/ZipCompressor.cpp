@@ -4,6 +4,7 @@
 #include "ArchiveMessages.h"
 #include "MemoryBuffer.h"
 #include "MessageHandlers.h"
+#include "TextTools.h"
 #include "ZDeflateStream.h"
 
 #include <zlib.h>
@@ -57,13 +58,7 @@ void WriteSharedFields(CHeader& header, const CZipEntry& entry, std::size_t name
 
 std::wstring FromUtf8(std::string_view bytes)
 {
-    if (bytes.empty())
-        return {};
-    const int size = static_cast<int>(bytes.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, text.data(), length);
-    return text;
+    return Bas::Widen(bytes, CP_UTF8);
 }
 
 std::string ToUtf8(const std::wstring& text)
@@ -151,6 +146,16 @@ std::uint64_t RecordBytes(const CZipEntry& entry)
     return 46 + entry.names.size();
 }
 
+// The folders a name lies in ("a/" and "a/b/" of "a/b/c"), as directory
+// entries would name them.
+void AddFoldersOf(const std::wstring& name, std::unordered_set<std::wstring>& folders)
+{
+    const std::wstring stored = CZipCompressor::NormalizeName(name);
+    for (std::size_t slash = stored.find(L'/'); slash != std::wstring::npos && slash + 1 < stored.size();
+         slash = stored.find(L'/', slash + 1))
+        folders.insert(stored.substr(0, slash + 1));
+}
+
 } // namespace
 
 std::uint64_t CZipCompressor::BytesFor(const CPlannedEntry& entry)
@@ -165,10 +170,7 @@ std::uint64_t CZipCompressor::BytesFor(const std::vector<CPlannedEntry>& entries
     std::unordered_set<std::wstring> folders;
     for (const CPlannedEntry& entry : entries) {
         bytes += BytesFor(entry);
-        const std::wstring stored = NormalizeName(entry.name);
-        for (std::size_t slash = stored.find(L'/'); slash != std::wstring::npos && slash + 1 < stored.size();
-             slash = stored.find(L'/', slash + 1))
-            folders.insert(stored.substr(0, slash + 1));
+        AddFoldersOf(entry.name, folders);
     }
     for (const std::wstring& folder : folders)
         bytes += 2 * (30 + ToUtf8(folder).size()) + 16;
@@ -184,12 +186,8 @@ std::uint64_t CZipCompressor::dataLimit(const CZipEntry& entry) const
 std::size_t CZipCompressor::EntriesFor(const std::vector<std::wstring>& names)
 {
     std::unordered_set<std::wstring> folders;
-    for (const std::wstring& name : names) {
-        const std::wstring stored = NormalizeName(name);
-        for (std::size_t slash = stored.find(L'/'); slash != std::wstring::npos && slash + 1 < stored.size();
-             slash = stored.find(L'/', slash + 1))
-            folders.insert(stored.substr(0, slash + 1));
-    }
+    for (const std::wstring& name : names)
+        AddFoldersOf(name, folders);
     return names.size() + folders.size();
 }
 
@@ -325,18 +323,18 @@ void CZipCompressor::AddFile(const std::wstring& sourcePath, const std::wstring&
     AddStream(input, name, comment, dosDate, dosTime, attributes);
 }
 
-void CZipCompressor::CheckEntry(const std::wstring& name, const std::wstring& comment) const
+std::wstring CZipCompressor::CheckEntry(const std::wstring& name, const std::wstring& comment) const
 {
-    const std::wstring stored = NormalizeName(name);
+    std::wstring stored = NormalizeName(name);
     checkLimits(stored, comment, missingDirectories(stored) + 1, stored);
+    return stored;
 }
 
 CZipEntry CZipCompressor::beginEntry(const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
-                                     std::uint16_t dosTime, std::uint32_t attributes)
+                                     std::uint16_t dosTime, std::uint32_t attributes, std::wstring& stored)
 {
     BAS_ASSERT(m_open);
-    const std::wstring stored = NormalizeName(name);
-    checkLimits(stored, comment, missingDirectories(stored) + 1, stored);
+    stored = CheckEntry(name, comment);
     addParentDirectories(stored, stored);
     CZipEntry entry;
     entry.SetNames(ToUtf8(stored), ToUtf8(comment));
@@ -349,14 +347,14 @@ CZipEntry CZipCompressor::beginEntry(const std::wstring& name, const std::wstrin
 void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment,
                                std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
 {
-    CZipEntry entry = beginEntry(name, comment, dosDate, dosTime, attributes);
-    const std::wstring stored = FromUtf8(entry.Name());
+    std::wstring stored;
+    CZipEntry entry = beginEntry(name, comment, dosDate, dosTime, attributes, stored);
     const std::uint64_t start = GetPosition();
     try {
         BAS_PRESUME(start <= kMaxPosition);
         entry.localHeaderOffset = static_cast<std::uint32_t>(start);
         const std::uint64_t dataStart = start + writeLocalHeader(entry);
-        compressStream(entry, input, dataStart);
+        compressStream(entry, stored, input, dataStart);
         const std::uint64_t end = dataStart + entry.compressedSize;
         if (end > dataLimit(entry))
             Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, stored);
@@ -457,11 +455,11 @@ CEntryDeflater::CResult CEntryDeflater::Deflate(Bas::CFile& input, const std::ws
             static_cast<std::uint32_t>(compressed)};
 }
 
-void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart)
+void CZipCompressor::compressStream(CZipEntry& entry, const std::wstring& name, Bas::CFile& input,
+                                    std::uint64_t dataStart)
 {
     if (!m_deflater)
         m_deflater = std::make_unique<CEntryDeflater>();
-    const std::wstring name = FromUtf8(entry.Name());
     const std::uint64_t limit = dataLimit(entry);
     std::uint64_t written = dataStart;
     const auto result = m_deflater->Deflate(input, name, [&](const unsigned char* data, std::size_t size) {
@@ -478,8 +476,8 @@ void CZipCompressor::compressStream(CZipEntry& entry, Bas::CFile& input, std::ui
 
 void CZipCompressor::AddDeflated(const CDeflatedEntry& deflated, const std::wstring& name, const std::wstring& comment)
 {
-    CZipEntry entry = beginEntry(name, comment, deflated.dosDate, deflated.dosTime, deflated.attributes);
-    const std::wstring stored = FromUtf8(entry.Name());
+    std::wstring stored;
+    CZipEntry entry = beginEntry(name, comment, deflated.dosDate, deflated.dosTime, deflated.attributes, stored);
     entry.crc32 = deflated.sizes.crc32;
     entry.uncompressedSize = deflated.sizes.uncompressedSize;
     entry.compressedSize = deflated.sizes.compressedSize;

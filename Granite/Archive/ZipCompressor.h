@@ -112,8 +112,9 @@ public:
     // What the entry of an open source gets from its status, as AddFile.
     static void SourceStatus(const Bas::CFile& input, bool streamEntry, std::uint16_t& dosDate, std::uint16_t& dosTime,
                              std::uint32_t& attributes);
-    // Refuses a name and comment as AddStream would, before any data.
-    void CheckEntry(const std::wstring& name, const std::wstring& comment) const;
+    // Refuses a name and comment as AddStream would, before any data;
+    // returns the name as it is stored.
+    std::wstring CheckEntry(const std::wstring& name, const std::wstring& comment) const;
     // The whole contents of an open file, from its beginning.
     void AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
                    std::uint16_t dosTime, std::uint32_t attributes);
@@ -167,9 +168,10 @@ public:
 
 private:
     void addParentDirectories(const std::wstring& name, const std::wstring& forEntry);
-    // The record of a new entry, its name checked and its folders added.
+    // The record of a new entry, its name checked and its folders added;
+    // `stored` gets the name as stored, for the entry's errors.
     CZipEntry beginEntry(const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
-                         std::uint16_t dosTime, std::uint32_t attributes);
+                         std::uint16_t dosTime, std::uint32_t attributes, std::wstring& stored);
     void addDirectoryStored(const std::wstring& stored, const std::wstring& comment, const std::wstring& forEntry);
     // Refuses an entry that the 16-bit fields of the format cannot describe.
     void checkLimits(const std::wstring& name, const std::wstring& comment, std::size_t newEntries,
@@ -183,7 +185,7 @@ private:
     static std::string localHeader(const CZipEntry& entry);
     // Returns the bytes written.
     std::size_t writeLocalHeader(const CZipEntry& entry);
-    void compressStream(CZipEntry& entry, Bas::CFile& input, std::uint64_t dataStart);
+    void compressStream(CZipEntry& entry, const std::wstring& name, Bas::CFile& input, std::uint64_t dataStart);
     void cutBack(std::uint64_t offset);
 
     void writeCentralDirectory();

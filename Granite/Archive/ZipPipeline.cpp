@@ -117,6 +117,15 @@ void CZipPipeline::startAhead()
     }
 }
 
+CZipPipeline::CPlanned CZipPipeline::takeFront()
+{
+    CPlanned planned = std::move(m_planned.front());
+    m_planned.pop_front();
+    --m_started;
+    m_bytesAhead -= planned.source.size;
+    return planned;
+}
+
 void CZipPipeline::removeTemporary(const CSource& source)
 {
     if (source.temporary && Bas::IsTempFile(source.path))
@@ -149,10 +158,7 @@ void CZipPipeline::AddNext()
     startAhead();
     BAS_ASSERT(!m_planned.empty());
     if (m_planned.front().source.refused) {
-        CPlanned planned = std::move(m_planned.front());
-        m_planned.pop_front();
-        --m_started;
-        m_bytesAhead -= planned.source.size;
+        CPlanned planned = takeFront();
         removeTemporary(planned.source);
         startAhead();
         Bas::Rethrow(std::move(planned.source.refused));
@@ -167,10 +173,7 @@ void CZipPipeline::AddNext()
         if (!m_pool->Done(m_planned.front().task))
             Bas::Rethrow(std::move(error));
     }
-    CPlanned planned = std::move(m_planned.front());
-    m_planned.pop_front();
-    --m_started;
-    m_bytesAhead -= planned.source.size;
+    CPlanned planned = takeFront();
     // Whatever happens to this entry, its data goes and the next ones start.
     struct CDone {
         CZipPipeline& pipeline;

@@ -71,6 +71,9 @@ private:
         std::shared_ptr<std::atomic<bool>> opened;
     };
     void startAhead();
+    // The oldest planned source, which the writer adds next, taken off the
+    // plan.
+    CPlanned takeFront();
     void release(CDeflatedEntry& result);
     // Without workers: the writer reads and compresses the source itself.
     void addHere(const CSource& source);

@@ -230,36 +230,8 @@ private:
     std::shared_ptr<Bas::CSpares<CInflater>> m_inflaters = std::make_shared<Bas::CSpares<CInflater>>();
 };
 
-void verifyArchive(CVerification& archive, const std::vector<CZipEntry>& written, const Bas::CProgress& progress,
-                   CDataChecks* checks);
-
-} // namespace
-
-void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written, const Bas::CProgress& progress,
-                      Bas::CWorkerPool* pool)
-{
-    CVerification archive(path);
-    if (pool == nullptr || pool->Workers() == 0) {
-        verifyArchive(archive, written, progress, nullptr);
-        return;
-    }
-    CDataChecks checks(path, *pool, progress);
-    try {
-        verifyArchive(archive, written, progress, &checks);
-    } catch (Bas::CUserException*) {
-        throw;
-    } catch (Bas::CException* raw) {
-        // A wrong record or header found here comes after the entries whose
-        // data is still being checked: theirs would come first.
-        auto error = Bas::Own(raw);
-        checks.Finish();
-        Bas::Rethrow(std::move(error));
-    }
-    checks.Finish();
-}
-
-namespace {
-
+// The end record, the central records and the local headers against what
+// was written; each entry's data here, or through `checks` when given.
 void verifyArchive(CVerification& archive, const std::vector<CZipEntry>& written, const Bas::CProgress& progress,
                    CDataChecks* checks)
 {
@@ -318,5 +290,28 @@ void verifyArchive(CVerification& archive, const std::vector<CZipEntry>& written
 }
 
 } // namespace
+
+void VerifyZipArchive(const std::wstring& path, const std::vector<CZipEntry>& written, const Bas::CProgress& progress,
+                      Bas::CWorkerPool* pool)
+{
+    CVerification archive(path);
+    if (pool == nullptr || pool->Workers() == 0) {
+        verifyArchive(archive, written, progress, nullptr);
+        return;
+    }
+    CDataChecks checks(path, *pool, progress);
+    try {
+        verifyArchive(archive, written, progress, &checks);
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException* raw) {
+        // A wrong record or header found here comes after the entries whose
+        // data is still being checked: theirs would come first.
+        auto error = Bas::Own(raw);
+        checks.Finish();
+        Bas::Rethrow(std::move(error));
+    }
+    checks.Finish();
+}
 
 } // namespace Granite
