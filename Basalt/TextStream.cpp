@@ -242,26 +242,37 @@ void SetLogFilter(ILogFilter* filter) noexcept
     g_logFilter = filter;
 }
 
-CLogWriter::CLogWriter(const std::wstring& path)
+ILogFilter* LogFilter() noexcept
+{
+    return g_logFilter;
+}
+
+CLogWriter::CLogWriter(const std::wstring& path, EText text) : m_text(text)
 {
     m_file.Open(path, CTextFile::ModeWrite, kCodePageUtf16);
 }
 
-void CLogWriter::WriteLine(const std::wstring& line)
+std::wstring CLogWriter::filter(const std::wstring& text) const
 {
     ILogFilter* filter = g_logFilter;
-    m_file.WriteLine(filter != nullptr ? filter->Filter(line) : line);
+    if (filter == nullptr || m_text == FilteredByMaker)
+        return text;
+    return filter->Filter(text, m_text == MainLogText ? ILogFilter::MainLog : ILogFilter::Plain);
+}
+
+void CLogWriter::WriteLine(const std::wstring& line)
+{
+    m_file.WriteLine(filter(line));
 }
 
 void CLogWriter::WriteText(const std::wstring& text)
 {
-    ILogFilter* filter = g_logFilter;
-    m_file.Write(filter != nullptr ? filter->Filter(text) : text);
+    m_file.Write(filter(text));
 }
 
-void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines)
+void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines, CLogWriter::EText text)
 {
-    CLogWriter file(path);
+    CLogWriter file(path, text);
     for (const auto& line : lines)
         file.WriteLine(line);
     file.Close();

@@ -60,16 +60,31 @@ private:
 // of personal data, when a run asks for it); none is set by default.
 class ILogFilter {
 public:
+    // What the text is, where the filter treats it differently: plain log
+    // text, or the main log, whose module-version column ("name\t[1.2.3.4]")
+    // holds versions that look like addresses.
+    enum EForm { Plain, MainLog };
     virtual ~ILogFilter() = default;
-    virtual std::wstring Filter(const std::wstring& text) = 0;
+    virtual std::wstring Filter(const std::wstring& text, EForm form) = 0;
+    std::wstring Filter(const std::wstring& text) { return Filter(text, Plain); }
+    // The stand-in for data that is secret as a whole, whatever it holds
+    // (the data of a registry value named like a password).
+    virtual std::wstring SecretStandIn(const std::wstring& original) = 0;
 };
 // Sets the process's filter (null: none).
 void SetLogFilter(ILogFilter* filter) noexcept;
+// The process's filter; null when none is set.
+ILogFilter* LogFilter() noexcept;
 
 // Every log's writer: UTF-16 LE with FF FE, its text through the log filter.
 class CLogWriter {
 public:
-    explicit CLogWriter(const std::wstring& path);
+    enum EText {
+        Filtered,      // through the filter as plain text
+        MainLogText,   // through the filter as the main log
+        FilteredByMaker // the writer of the log has filtered it already
+    };
+    explicit CLogWriter(const std::wstring& path, EText text = Filtered);
     // A line and CR LF after it.
     void WriteLine(const std::wstring& line);
     // Text with line breaks of its own.
@@ -77,10 +92,14 @@ public:
     void Close() { m_file.Close(); }
 
 private:
+    std::wstring filter(const std::wstring& text) const;
+
     CTextFile m_file;
+    EText m_text;
 };
 
 // The lines as a log: CR LF after each.
-void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines);
+void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines,
+                CLogWriter::EText text = CLogWriter::Filtered);
 
 } // namespace Bas

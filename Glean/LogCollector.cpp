@@ -92,7 +92,7 @@ void CLogCollector::CollectLogs()
     if (m_mainLogFile.empty()) {
         const std::wstring& text = MainLogText();
         const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), L"GML", L"tmp");
-        Bas::CLogWriter file(path);
+        Bas::CLogWriter file(path, Bas::CLogWriter::MainLogText);
         file.WriteText(text);
         file.Close();
         m_mainLogFile = path;

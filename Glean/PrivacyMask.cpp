@@ -271,7 +271,13 @@ const std::wstring& CPrivacyMask::standIn(EKind kind, const std::wstring& origin
     return found->second;
 }
 
-std::wstring CPrivacyMask::Filter(const std::wstring& text)
+std::wstring CPrivacyMask::SecretStandIn(const std::wstring& original)
+{
+    std::lock_guard guard(m_lock);
+    return standIn(Secret, original);
+}
+
+std::wstring CPrivacyMask::Filter(const std::wstring& text, EForm)
 {
     const std::wstring lower = Lower(text);
     std::lock_guard guard(m_lock);

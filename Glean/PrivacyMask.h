@@ -40,7 +40,9 @@ public:
 
     // The text with every original replaced by its stand-in; line breaks
     // and everything else stay as they are.
-    std::wstring Filter(const std::wstring& text) override;
+    std::wstring Filter(const std::wstring& text, EForm form) override;
+    using Bas::ILogFilter::Filter;
+    std::wstring SecretStandIn(const std::wstring& original) override;
 
     // The stand-ins given so far, each with what it stands for.
     std::vector<std::pair<std::wstring, std::wstring>> Key() const;
