@@ -11,6 +11,7 @@
 #include "MainLog.h"
 #include "MessageLoopMica.h"
 #include "MsiLogs.h"
+#include "MaskedText.h"
 #include "PrivacyMask.h"
 #include "NativeFileSystem.h"
 #include "RegistryExport.h"

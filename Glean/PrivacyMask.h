@@ -69,14 +69,6 @@ private:
     std::array<unsigned, KindCount> m_counts = {};
 };
 
-// Copies a collected file through the mask when it is text: UTF-8 (with or
-// without its mark), UTF-16 with a byte-order mark, or the ANSI code page;
-// text when its first 64 KiB hold no zero byte (but for UTF-16). It is read
-// in blocks, whatever its size, and written in its own encoding. False,
-// with nothing written, for a binary file.
-bool MaskTextFile(CPrivacyMask& mask, const std::wstring& source, const std::wstring& target,
-                  const std::function<void()>& step = {});
-
 // The names of this computer's user, the computer and their domains (as the
 // system and the environment give them), the values of the environment
 // variables whose names speak of secrets (PASSWORD, PASSWD, SECRET, TOKEN,

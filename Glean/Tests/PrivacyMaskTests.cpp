@@ -1,3 +1,4 @@
+#include "MaskedText.h"
 #include "PrivacyMask.h"
 #include "TestFolder.h"
 #include "ZipCompressor.h"
