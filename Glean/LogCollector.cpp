@@ -21,7 +21,9 @@
 #include "ZipVerifier.h"
 #include "generated/GleanMessages.h"
 
+#include <atomic>
 #include <cstdio>
+#include <string_view>
 #include <tuple>
 
 namespace Glean {
@@ -45,6 +47,24 @@ std::uint64_t FileLength(const std::wstring& path)
     return file.TryOpen(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead | Bas::CFile::ShareWrite)
                ? file.GetLength()
                : 0;
+}
+
+bool IsPrivacyKey(std::string_view head)
+{
+    if (head.substr(0, 3) == "\xEF\xBB\xBF")
+        head.remove_prefix(3);
+    return head.substr(0, 17) == "Glean privacy key";
+}
+
+// A privacy key of an earlier run holds every original of its archive: it
+// is never collected. A key says so in its first line.
+void RefusePrivacyKey(Bas::CFile& file, const std::wstring& path)
+{
+    char head[64];
+    const std::size_t read = file.Read(head, sizeof head);
+    file.Seek(0);
+    if (IsPrivacyKey(std::string_view(head, read)))
+        Bas::ThrowCheck(MSG_PRIVACY_KEY_NOT_COLLECTED, path);
 }
 
 } // namespace
@@ -139,18 +159,23 @@ std::wstring CLogCollector::OtherFileName(const std::wstring& keyName, const std
     return keyFolder + subFolder + number + Bas::FileNameOf(path);
 }
 
-void CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name)
+bool CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name)
 {
     CGleanAppLog& log = CGleanAppLog::Instance();
     try {
         pipeline.AddNext();
         log.AddLine(Bas::Format(MSG_FILE_ADDED_TO_ARCHIVE, source, name));
+        return true;
     } catch (Bas::CUserException*) {
         throw;
     } catch (Bas::CException* raw) {
         auto error = Bas::Own(raw);
         log.AddLine(error->GetMessageText());
-        log.AddLine(Bas::Format(MSG_ADD_FILE_FAILED, source, name));
+        // A privacy key left out is no failure: its one line says so.
+        const auto* check = dynamic_cast<const Bas::CCheckException*>(error.get());
+        if (check == nullptr || &check->Message() != &MSG_PRIVACY_KEY_NOT_COLLECTED)
+            log.AddLine(Bas::Format(MSG_ADD_FILE_FAILED, source, name));
+        return false;
     }
 }
 
@@ -210,61 +235,71 @@ void CLogCollector::PackArchive()
         if (item.folder != nullptr)
             linesToCome += LinesBytes(item.item.path, item.item.name);
     }
-    // A file that goes through the mask goes in as its masked copy, with
-    // the original's time and attributes; a masked copy that cannot be made
-    // is the file's error, never the file unmasked.
-    const auto masked = [&](CSource& source) {
-        const std::wstring copy = Bas::CreateTempFile(Bas::GetTempFolder(), L"GPM", L"tmp");
-        try {
-            if (MaskTextFile(*m_mask, source.path, copy, [] { Mica::PumpMessagesNowAndThen(); })) {
-                source.statusPath = source.path;
-                source.path = copy;
-                source.temporary = true;
-                return;
-            }
-        } catch (Bas::CUserException*) {
-            Bas::DeleteTempFile(copy);
-            throw;
-        } catch (Bas::CException* raw) {
-            source.refused = Bas::Own(raw);
-        }
-        Bas::DeleteTempFile(copy);
+    // With masking, the settings file and (with MaskCollectedFiles) the
+    // collected files and installer logs are read through the mask, on the
+    // workers ahead of the writer like every file; no collected file that
+    // is a privacy key goes in. What each masked file was taken for is
+    // kept for its application-log line.
+    std::vector<std::shared_ptr<std::atomic<int>>> detected;
+    const auto maskedInput = [&](CSource& source, bool maskText, bool wide, bool refuseKeys) {
+        auto seen = std::make_shared<std::atomic<int>>(-1);
+        detected.push_back(maskText ? seen : nullptr);
+        CPrivacyMask* mask = m_mask.get();
+        source.input = [mask, maskText, wide, refuseKeys, seen, path = source.path](
+                           Bas::CFile& file, bool ahead) -> std::unique_ptr<Granite::IEntryInput> {
+            if (refuseKeys)
+                RefusePrivacyKey(file, path);
+            if (!maskText)
+                return nullptr;
+            return std::make_unique<CMaskedReader>(file, *mask, ahead ? CMaskedReader::Ahead : CMaskedReader::Registering,
+                                                   wide, seen.get());
+        };
     };
     // The workers compress ahead of the writer; the sources are made as far
     // ahead as they go, in their order, not all at once.
     std::size_t next = 0;
+    const bool maskCollected = m_mask && settings.Privacy().maskCollectedFiles;
     const auto sources = [&](CSource& source) {
         const std::size_t at = next++;
-        // The settings file, whose Word lines are what is hidden, and with
-        // MaskCollectedFiles the collected files, installer logs included.
-        bool maskFile = false;
         if (at < fixed.size()) {
             const CItem& item = fixed[at];
             source = {item.path, item.name, item.comment, true};
-            maskFile = at == 0;
+            source.size = FileLength(item.path);
+            // The settings file, whose Word lines are what is hidden.
+            if (m_mask && at == 0)
+                maskedInput(source, true, false, false);
         } else if (at < fixed.size() + others.size()) {
             const std::size_t i = at - fixed.size();
             source = {others[i].path, otherName(i), others[i].path, false};
             source.size = others[i].size;
-            maskFile = settings.Privacy().maskCollectedFiles;
+            if (m_mask)
+                maskedInput(source, maskCollected, false, true);
         } else if (at < fixed.size() + others.size() + trailing.size()) {
             const std::size_t k = at - fixed.size() - others.size();
             const CTrailing& item = trailing[k];
             source = {item.item.path, item.item.name, item.item.comment, item.folder == nullptr};
             source.size = planned[k].size;
-            maskFile = item.folder == msiFolder && settings.Privacy().maskCollectedFiles;
+            if (maskCollected && item.folder == msiFolder)
+                maskedInput(source, true, true, false);
         } else {
             return false;
         }
-        if (m_mask) {
-            if (maskFile)
-                masked(source);
-            // The comments name source paths, which hold the user's name.
-            source.comment = m_mask->Filter(source.comment);
-        }
+        if (detected.size() <= at)
+            detected.resize(at + 1);
         return true;
     };
-    Granite::CZipPipeline pipeline(zip, m_pool.get(), sources, [] { Mica::PumpMessages(); });
+    // Every name and comment (which name source paths, with the user's
+    // name) through the mask, in archive order.
+    const auto names = [&](std::wstring& name, std::wstring& comment) {
+        if (m_mask) {
+            name = m_mask->Filter(name);
+            comment = m_mask->Filter(comment);
+        }
+    };
+    const auto binary = [&](std::size_t at) {
+        return at < detected.size() && detected[at] && *detected[at] == CMaskedReader::Binary;
+    };
+    Granite::CZipPipeline pipeline(zip, m_pool.get(), sources, [] { Mica::PumpMessages(); }, names);
     Mica::PumpMessages();
 
     for (std::size_t i = 0; i < fixed.size(); ++i) {
@@ -293,10 +328,13 @@ void CLogCollector::PackArchive()
     // The records of all entries at once, rather than a vector that doubles.
     zip.ReserveRecords(zip.EntryCount() + others.size() + Granite::CZipCompressor::EntriesFor(following) + 64);
 
+    if (m_mask && !maskCollected && !others.empty())
+        log.AddLine(Bas::GetText(MSG_COLLECTED_FILES_NOT_MASKED));
     for (std::size_t i = 0; i < others.size(); ++i) {
         const std::wstring name = otherName(i);
         reserveRoom();
-        addFileLogged(pipeline, others[i].path, name);
+        if (addFileLogged(pipeline, others[i].path, name) && binary(fixed.size() + i))
+            log.AddLine(Bas::Format(MSG_FILE_NOT_MASKED, others[i].path));
         linesToCome -= LinesBytes(others[i].path, name);
         Mica::PumpMessagesNowAndThen();
     }
@@ -313,7 +351,8 @@ void CLogCollector::PackArchive()
                 zip.AddDirectory(item.folder, L"");
                 folderAdded = item.folder;
             }
-            addFileLogged(pipeline, item.item.path, item.item.name);
+            if (addFileLogged(pipeline, item.item.path, item.item.name) && binary(fixed.size() + others.size() + k))
+                log.AddLine(Bas::Format(MSG_FILE_NOT_MASKED, item.item.path));
             linesToCome -= LinesBytes(item.item.path, item.item.name);
         }
         Mica::PumpMessages();

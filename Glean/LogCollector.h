@@ -51,7 +51,8 @@ private:
     void discardArchive();
     // The pipeline's next entry, with its application-log line, or the two
     // lines of its failure.
-    void addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name);
+    // True when it went in.
+    bool addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name);
 
     std::wstring m_mainLogText;
     std::wstring m_mainLogFile;

@@ -1,167 +1,339 @@
 #include "MaskedText.h"
 
 #include "Errors.h"
-#include "File.h"
 #include "TextTools.h"
 
-#include <string>
+#include <algorithm>
+#include <cstring>
 
 namespace Glean {
 
 namespace {
 
 constexpr std::size_t kProbe = 0x10000;
+// The file is read a block at a time; a line longer than that is cut where
+// nothing the mask finds can straddle the cut.
 constexpr std::size_t kBlock = 0x100000;
 
-enum class EEncoding { Utf16, Utf16BigEndian, Utf8, Ansi };
+// Characters after which a long line may be cut: blanks and punctuation
+// that no address, mail address, SID or name pattern holds. All lie below
+// 0x40, so in a multi-byte code page they are never the second byte of a
+// character, and in UTF-8 never inside one.
+bool IsCutCharacter(unsigned c)
+{
+    return c < 0x40 && std::strchr(" \t\r!\"#$&'()*,/;<=>?", static_cast<int>(c)) != nullptr && c != 0;
+}
 
-// Bytes to text and back in one encoding, a block at a time: a character
-// split between two blocks waits for the rest.
-class CCodec {
-public:
-    CCodec(EEncoding encoding) : m_encoding(encoding) {}
+bool IsValidUtf8(std::string_view bytes)
+{
+    return bytes.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                  static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
 
-    std::wstring Decode(std::string& bytes, bool last)
-    {
-        std::size_t whole = bytes.size();
-        if (m_encoding == EEncoding::Utf16 || m_encoding == EEncoding::Utf16BigEndian) {
-            whole -= whole % 2;
-            std::wstring text(whole / 2, L'\0');
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                const auto a = static_cast<unsigned char>(bytes[2 * i]);
-                const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
-                text[i] = static_cast<wchar_t>(m_encoding == EEncoding::Utf16 ? a | b << 8 : a << 8 | b);
-            }
-            bytes.erase(0, whole);
-            return text;
-        }
-        if (!last)
-            whole = completeLength(bytes);
-        std::wstring text = Bas::Widen(std::string_view(bytes).substr(0, whole), codePage());
-        bytes.erase(0, whole);
-        return text;
+// The bytes of a UTF-8 text up to its last whole character.
+std::size_t WholeUtf8(std::string_view bytes)
+{
+    std::size_t lead = bytes.size();
+    while (lead > 0 && bytes.size() - lead < 4 && (static_cast<unsigned char>(bytes[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0)
+        return bytes.size();
+    const auto c = static_cast<unsigned char>(bytes[lead - 1]);
+    const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return bytes.size() - (lead - 1) < need ? lead - 1 : bytes.size();
+}
+
+// The bytes of an ANSI text up to its last whole character: a lead byte of
+// the code page at the very end waits for its second byte.
+std::size_t WholeAnsi(std::string_view bytes)
+{
+    std::size_t at = 0;
+    std::size_t whole = 0;
+    while (at < bytes.size()) {
+        const std::size_t width = ::IsDBCSLeadByte(static_cast<BYTE>(bytes[at])) ? 2 : 1;
+        if (at + width > bytes.size())
+            break;
+        at += width;
+        whole = at;
     }
+    return whole;
+}
 
-    std::string Encode(const std::wstring& text) const
-    {
-        if (m_encoding == EEncoding::Utf16 || m_encoding == EEncoding::Utf16BigEndian) {
-            std::string bytes(text.size() * 2, '\0');
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                const auto low = static_cast<char>(text[i] & 0xFF);
-                const auto high = static_cast<char>(text[i] >> 8);
-                bytes[2 * i] = m_encoding == EEncoding::Utf16 ? low : high;
-                bytes[2 * i + 1] = m_encoding == EEncoding::Utf16 ? high : low;
-            }
-            return bytes;
-        }
-        return Bas::Narrow(text, codePage());
-    }
+bool IsAscii(std::string_view bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
-private:
-    UINT codePage() const { return m_encoding == EEncoding::Utf8 ? CP_UTF8 : CP_ACP; }
+// Bytes taken one for one as the characters U+0000 to U+00FF, and back:
+// the one decoding that every byte sequence survives unchanged.
+std::wstring FromBytes(std::string_view bytes)
+{
+    std::wstring text(bytes.size(), L'\0');
+    std::transform(bytes.begin(), bytes.end(), text.begin(),
+                   [](char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); });
+    return text;
+}
 
-    // The bytes up to the last character that is whole.
-    std::size_t completeLength(const std::string& bytes) const
-    {
-        if (m_encoding == EEncoding::Utf8) {
-            std::size_t end = bytes.size();
-            // Back over continuation bytes to the lead byte of the last
-            // sequence; keep it back when its sequence is short.
-            std::size_t lead = end;
-            while (lead > 0 && end - lead < 4 && (static_cast<unsigned char>(bytes[lead - 1]) & 0xC0) == 0x80)
-                --lead;
-            if (lead == 0)
-                return end;
-            const auto c = static_cast<unsigned char>(bytes[lead - 1]);
-            const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-            return end - (lead - 1) < need ? lead - 1 : end;
-        }
-        // The ANSI code page: a lead byte at the very end waits.
-        std::size_t at = 0;
-        std::size_t whole = 0;
-        while (at < bytes.size()) {
-            const std::size_t width = ::IsDBCSLeadByte(static_cast<BYTE>(bytes[at])) ? 2 : 1;
-            if (at + width > bytes.size())
-                break;
-            at += width;
-            whole = at;
-        }
-        return whole;
-    }
+std::string ToBytes(const std::wstring& text)
+{
+    std::string bytes(text.size(), '\0');
+    std::transform(text.begin(), text.end(), bytes.begin(), [](wchar_t c) { return static_cast<char>(c); });
+    return bytes;
+}
 
-    EEncoding m_encoding;
-};
+wchar_t WideUnit(std::string_view bytes, std::size_t unit, bool bigEndian)
+{
+    const auto a = static_cast<unsigned char>(bytes[2 * unit]);
+    const auto b = static_cast<unsigned char>(bytes[2 * unit + 1]);
+    return static_cast<wchar_t>(bigEndian ? a << 8 | b : a | b << 8);
+}
 
 } // namespace
 
-bool MaskTextFile(CPrivacyMask& mask, const std::wstring& source, const std::wstring& target,
-                  const std::function<void()>& step)
+CMaskedReader::CMaskedReader(Bas::CFile& file, CPrivacyMask& mask, EMode mode, bool wideWithoutMark,
+                             std::atomic<int>* detected)
+    : m_file(file), m_mask(mask), m_mode(mode), m_wideWithoutMark(wideWithoutMark), m_detected(detected)
 {
-    Bas::CFile input(source, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
-    std::string bytes(kProbe, '\0');
-    bytes.resize(input.Read(bytes.data(), bytes.size()));
-    // The byte-order mark is copied as it is.
-    std::size_t mark = 0;
-    EEncoding encoding = EEncoding::Ansi;
-    const auto starts = [&](const char* prefix, std::size_t size) { return bytes.compare(0, size, prefix, size) == 0; };
-    if (starts("\xFF\xFE", 2)) {
-        encoding = EEncoding::Utf16;
-        mark = 2;
-    } else if (starts("\xFE\xFF", 2)) {
-        encoding = EEncoding::Utf16BigEndian;
-        mark = 2;
-    } else if (starts("\xEF\xBB\xBF", 3)) {
-        encoding = EEncoding::Utf8;
-        mark = 3;
-    } else if (bytes.find('\0') != std::string::npos) {
-        return false;
-    } else {
+    const std::uint64_t length = file.GetLength();
+    const std::uint64_t position = file.GetPosition();
+    m_length = length > position ? length - position : 0;
+}
+
+CMaskedReader::EEncoding CMaskedReader::Detect(std::string_view probe, bool wideWithoutMark)
+{
+    probe = probe.substr(0, kProbe);
+    const auto starts = [&](std::string_view mark) { return probe.substr(0, mark.size()) == mark; };
+    if (starts("\xFF\xFE"))
+        return Utf16;
+    if (starts("\xFE\xFF"))
+        return Utf16BigEndian;
+    if (starts("\xEF\xBB\xBF"))
+        return Utf8;
+    std::size_t zerosEven = 0;
+    std::size_t zerosOdd = 0;
+    std::size_t zeroUnits = 0;
+    for (std::size_t i = 0; i < probe.size(); ++i) {
+        if (probe[i] != '\0')
+            continue;
+        ++(i % 2 == 0 ? zerosEven : zerosOdd);
+        if (i % 2 == 1 && probe[i - 1] == '\0')
+            ++zeroUnits;
+    }
+    if (zerosEven + zerosOdd == 0) {
         // UTF-8 when the probe reads as such, a sequence cut at its end
         // allowed; the ANSI code page otherwise.
-        std::size_t check = bytes.size();
-        while (check > 0 && bytes.size() - check < 3 && (static_cast<unsigned char>(bytes[check - 1]) & 0x80))
-            --check;
-        if (check == 0 || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(check),
-                                                nullptr, 0) > 0)
-            encoding = EEncoding::Utf8;
+        return IsValidUtf8(probe.substr(0, WholeUtf8(probe))) ? Utf8 : Ansi;
     }
+    // UTF-16 without a mark: no zero unit, and the zero bytes on the side
+    // of the high bytes, as text of a Latin script has them. Where the
+    // program reads such files as text, any zero bytes will do.
+    if (zeroUnits == 0) {
+        if (zerosOdd > 4 * zerosEven || (wideWithoutMark && zerosOdd >= zerosEven))
+            return Utf16;
+        if (zerosEven > 4 * zerosOdd || wideWithoutMark)
+            return Utf16BigEndian;
+    }
+    return Binary;
+}
 
-    CCodec codec(encoding);
-    Bas::CFile output(target, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
-    output.Write(bytes.data(), mark);
-    bytes.erase(0, mark);
-    std::wstring pending;
-    // Whole lines go through the mask, so that nothing it looks for is cut
-    // in two; a line too long to wait for is cut after a blank.
-    const auto flush = [&](bool all) {
-        std::size_t cut = all ? pending.size() : pending.find_last_of(L"\r\n");
-        if (cut == std::wstring::npos && pending.size() >= kBlock) {
-            cut = pending.find_last_of(L" \t");
-            if (cut == std::wstring::npos)
-                cut = pending.size() - 1;
+std::wstring CMaskedReader::filter(const std::wstring& text)
+{
+    if (m_mode == Registering)
+        return m_mask.Filter(text, Bas::ILogFilter::Plain);
+    return m_mask.FilterKnown(text, Bas::ILogFilter::Plain, m_novel);
+}
+
+void CMaskedReader::Settle()
+{
+    m_mask.Register(m_novel);
+}
+
+std::size_t CMaskedReader::Read(void* buffer, std::size_t size)
+{
+    auto* out = static_cast<char*>(buffer);
+    std::size_t given = 0;
+    while (given < size) {
+        if (m_given == m_out.size()) {
+            m_out.clear();
+            m_given = 0;
+            if (!fill())
+                break;
+            continue;
         }
-        if (cut == std::wstring::npos)
-            return;
-        const std::size_t end = all ? pending.size() : cut + 1;
-        const std::string encoded = codec.Encode(mask.Filter(pending.substr(0, end)));
-        output.Write(encoded.data(), encoded.size());
-        pending.erase(0, end);
-    };
-    for (;;) {
-        const std::size_t before = bytes.size();
-        bytes.resize(before + kBlock);
-        const std::size_t read = input.Read(bytes.data() + before, kBlock);
-        bytes.resize(before + read);
-        const bool last = read == 0;
-        pending += codec.Decode(bytes, last);
-        flush(last);
-        if (last)
-            break;
-        if (step)
-            step();
+        const std::size_t count = std::min(size - given, m_out.size() - m_given);
+        std::memcpy(out + given, m_out.data() + m_given, count);
+        m_given += count;
+        given += count;
     }
-    output.Close();
+    return given;
+}
+
+bool CMaskedReader::fill()
+{
+    if (m_ended)
+        return false;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, m_length - m_taken));
+    const std::size_t before = m_pending.size();
+    m_pending.resize(before + want);
+    std::size_t got = 0;
+    try {
+        got = want > 0 ? m_file.Read(m_pending.data() + before, want) : 0;
+    } catch (Bas::CException*) {
+        // What could not be read ends the data; nothing after it is made.
+        m_pending.resize(before);
+        m_ended = m_failed = true;
+        throw;
+    }
+    m_pending.resize(before + got);
+    m_taken += got;
+    const bool end = got < want || m_taken >= m_length;
+    if (!m_started) {
+        m_started = true;
+        m_encoding = Detect(m_pending, m_wideWithoutMark);
+        if (m_detected != nullptr)
+            *m_detected = m_encoding;
+    }
+    if (m_encoding == Binary) {
+        m_out.append(m_pending);
+        m_pending.clear();
+    } else {
+        maskWhole(end);
+    }
+    m_ended = end;
     return true;
+}
+
+void CMaskedReader::maskWhole(bool end)
+{
+    const bool wide = m_encoding == Utf16 || m_encoding == Utf16BigEndian;
+    if (end) {
+        maskPiece(0, m_pending.size());
+        m_pending.clear();
+        return;
+    }
+    // Whole lines now; the line that goes on waits for the rest.
+    std::size_t whole = 0;
+    if (wide) {
+        const bool big = m_encoding == Utf16BigEndian;
+        for (std::size_t unit = m_pending.size() / 2; unit > 0; --unit)
+            if (WideUnit(m_pending, unit - 1, big) == L'\n') {
+                whole = unit * 2;
+                break;
+            }
+    } else {
+        const std::size_t newline = m_pending.rfind('\n');
+        whole = newline == std::string::npos ? 0 : newline + 1;
+    }
+    if (whole > 0) {
+        maskPiece(0, whole);
+        m_pending.erase(0, whole);
+    }
+    while (m_pending.size() >= kBlock) {
+        const std::size_t cut = cutPoint();
+        maskPiece(0, cut);
+        m_pending.erase(0, cut);
+    }
+}
+
+std::size_t CMaskedReader::cutPoint() const
+{
+    const std::string_view pending = m_pending;
+    if (m_encoding == Utf16 || m_encoding == Utf16BigEndian) {
+        const bool big = m_encoding == Utf16BigEndian;
+        for (std::size_t unit = pending.size() / 2; unit > 1; --unit) {
+            const wchar_t c = WideUnit(pending, unit - 1, big);
+            if (IsCutCharacter(c) && m_mask.CanCutAfter(c))
+                return unit * 2;
+        }
+        return pending.size() & ~std::size_t(1);
+    }
+    for (std::size_t at = pending.size(); at > 1; --at) {
+        const auto c = static_cast<unsigned char>(pending[at - 1]);
+        if (IsCutCharacter(c) && m_mask.CanCutAfter(c))
+            return at;
+    }
+    // One token longer than a block: cut where a character ends.
+    const std::size_t whole = m_encoding == Utf8 ? WholeUtf8(pending) : WholeAnsi(pending);
+    return whole > 0 ? whole : pending.size();
+}
+
+void CMaskedReader::maskPiece(std::size_t from, std::size_t to)
+{
+    const std::string_view bytes = std::string_view(m_pending).substr(from, to - from);
+    if (m_encoding == Utf16 || m_encoding == Utf16BigEndian) {
+        // An odd last byte is no character; it goes in as it is.
+        maskWide(bytes.substr(0, bytes.size() & ~std::size_t(1)));
+        if (bytes.size() % 2 != 0)
+            m_out += bytes.back();
+        return;
+    }
+    maskLines8(bytes);
+}
+
+void CMaskedReader::maskWide(std::string_view bytes)
+{
+    const bool big = m_encoding == Utf16BigEndian;
+    std::wstring text(bytes.size() / 2, L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = WideUnit(bytes, i, big);
+    const std::wstring masked = filter(text);
+    if (masked == text) {
+        m_out.append(bytes);
+        return;
+    }
+    for (const wchar_t unit : masked) {
+        const auto low = static_cast<char>(unit & 0xFF);
+        const auto high = static_cast<char>(unit >> 8);
+        m_out += big ? high : low;
+        m_out += big ? low : high;
+    }
+}
+
+bool CMaskedReader::maskUnicode8(std::string_view bytes)
+{
+    // Plain ASCII, the common case, and UTF-8 when it is valid.
+    const bool ascii = IsAscii(bytes);
+    if (!ascii && !(m_encoding == Utf8 && IsValidUtf8(bytes)))
+        return false;
+    const std::wstring text = ascii ? FromBytes(bytes) : Bas::Widen(bytes, CP_UTF8);
+    const std::wstring masked = filter(text);
+    if (masked == text)
+        m_out.append(bytes);
+    else
+        m_out += Bas::Narrow(masked, CP_UTF8);
+    return true;
+}
+
+void CMaskedReader::maskLines8(std::string_view bytes)
+{
+    if (bytes.empty() || maskUnicode8(bytes))
+        return;
+    // A line that is not valid in the file's encoding is taken in the ANSI
+    // code page, line by line, so that such a line leaves the others as
+    // they are.
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t newline = bytes.find('\n', start);
+        const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
+        const std::string_view line = bytes.substr(start, end - start);
+        if (!maskUnicode8(line))
+            maskAnsi(line);
+        start = end;
+    }
+}
+
+void CMaskedReader::maskAnsi(std::string_view line)
+{
+    // The code page when its bytes come back from it unchanged; otherwise
+    // the bytes one for one, which still finds every ASCII original.
+    std::wstring text = Bas::Widen(line, CP_ACP);
+    const bool codePage = Bas::Narrow(text, CP_ACP) == line;
+    if (!codePage)
+        text = FromBytes(line);
+    const std::wstring masked = filter(text);
+    if (masked == text)
+        m_out.append(line);
+    else
+        m_out += codePage ? Bas::Narrow(masked, CP_ACP) : ToBytes(masked);
 }
 
 } // namespace Glean

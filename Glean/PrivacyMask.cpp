@@ -296,6 +296,24 @@ std::wstring CPrivacyMask::Filter(const std::wstring& text, EForm)
     return result;
 }
 
+std::wstring CPrivacyMask::FilterKnown(const std::wstring& text, EForm form, std::vector<COriginal>&)
+{
+    return Filter(text, form);
+}
+
+void CPrivacyMask::Register(const std::vector<COriginal>&)
+{
+}
+
+bool CPrivacyMask::CanCutAfter(wchar_t c) const
+{
+    const wchar_t lower = static_cast<wchar_t>(reinterpret_cast<std::uintptr_t>(::CharLowerW(reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(c)))));
+    for (const CLiteral& literal : m_literals)
+        if (literal.lower.find(lower) != std::wstring::npos)
+            return false;
+    return true;
+}
+
 std::vector<std::pair<std::wstring, std::wstring>> CPrivacyMask::Key() const
 {
     std::lock_guard guard(m_lock);

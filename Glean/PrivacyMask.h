@@ -44,6 +44,14 @@ public:
     using Bas::ILogFilter::Filter;
     std::wstring SecretStandIn(const std::wstring& original) override;
 
+    struct COriginal {
+        EKind kind;
+        std::wstring text;
+    };
+    std::wstring FilterKnown(const std::wstring& text, EForm form, std::vector<COriginal>& novel);
+    void Register(const std::vector<COriginal>& originals);
+    bool CanCutAfter(wchar_t c) const;
+
     // The stand-ins given so far, each with what it stands for.
     std::vector<std::pair<std::wstring, std::wstring>> Key() const;
     // How many stand-ins of each kind were given.

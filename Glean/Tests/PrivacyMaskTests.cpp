@@ -1,6 +1,4 @@
-#include "MaskedText.h"
 #include "PrivacyMask.h"
-#include "TestFolder.h"
 #include "ZipCompressor.h"
 
 #include <gtest/gtest.h>
@@ -54,43 +52,6 @@ TEST(PrivacyMask, ReplacesWhatItShouldAndNothingElse)
     ASSERT_GE(key.size(), 3u);
     EXPECT_EQ(key[0], (std::pair<std::wstring, std::wstring>{L"user1", L"jdoe"}));
     EXPECT_EQ(key[1], (std::pair<std::wstring, std::wstring>{L"host1", L"ACME-PC"}));
-}
-
-// Collected files keep their encoding and their lines; what straddles two
-// read blocks is found all the same; a binary file is not touched.
-TEST(PrivacyMask, CollectedTextFilesInTheirOwnEncoding)
-{
-    Testing::CTestFolder folder;
-    Glean::CPrivacyMask mask(Config());
-    // UTF-8 without a mark: the address straddles the end of the first
-    // block read (64 KiB and then 1 MiB).
-    std::string filler;
-    while (filler.size() < 0x10000 + 0x100000 - 8)
-        filler += "line of text from the log, nothing to hide here at all\r\n";
-    filler.resize(0x10000 + 0x100000 - 8);
-    filler += "\r\n";
-    const std::string utf8 = filler + "from jdoe@acme.com at 10.1.2.3\r\n\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD jdoe\n";
-    folder.WriteBytes(L"utf8.log", utf8);
-    ASSERT_TRUE(Glean::MaskTextFile(mask, folder / L"utf8.log", folder / L"utf8.out"));
-    EXPECT_EQ(folder.ReadBytes(L"utf8.out"), filler + "from mail1 at ip1\r\n\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD user1\n");
-
-    // UTF-16 with its mark.
-    const std::wstring wide = L"host ACME-PC\r\nuser jdoe";
-    folder.WriteBytes(L"wide.log", std::string("\xFF\xFE", 2) +
-                                       std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2));
-    ASSERT_TRUE(Glean::MaskTextFile(mask, folder / L"wide.log", folder / L"wide.out"));
-    const std::wstring masked = L"host host1\r\nuser user1";
-    EXPECT_EQ(folder.ReadBytes(L"wide.out"),
-              std::string("\xFF\xFE", 2) + std::string(reinterpret_cast<const char*>(masked.data()), masked.size() * 2));
-
-    // The ANSI code page: bytes that are no UTF-8 stay as they were.
-    folder.WriteBytes(L"ansi.log", "caf\xE9 jdoe\r\n");
-    ASSERT_TRUE(Glean::MaskTextFile(mask, folder / L"ansi.log", folder / L"ansi.out"));
-    EXPECT_EQ(folder.ReadBytes(L"ansi.out"), "caf\xE9 user1\r\n");
-
-    // A zero byte in the first 64 KiB: binary.
-    folder.WriteBytes(L"data.bin", std::string("jdoe\0jdoe", 9));
-    EXPECT_FALSE(Glean::MaskTextFile(mask, folder / L"data.bin", folder / L"data.out"));
 }
 
 } // namespace

@@ -347,6 +347,14 @@ CZipEntry CZipCompressor::beginEntry(const std::wstring& name, const std::wstrin
 void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment,
                                std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
 {
+    input.Seek(0);
+    CFileInput file(input);
+    AddStream(file, name, comment, dosDate, dosTime, attributes);
+}
+
+void CZipCompressor::AddStream(IEntryInput& input, const std::wstring& name, const std::wstring& comment,
+                               std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
+{
     std::wstring stored;
     CZipEntry entry = beginEntry(name, comment, dosDate, dosTime, attributes, stored);
     const std::uint64_t start = GetPosition();
@@ -399,7 +407,7 @@ std::size_t CZipCompressor::writeLocalHeader(const CZipEntry& entry)
     return bytes.size();
 }
 
-CEntryDeflater::CResult CEntryDeflater::Deflate(Bas::CFile& input, const std::wstring& entryName,
+CEntryDeflater::CResult CEntryDeflater::Deflate(IEntryInput& input, const std::wstring& entryName,
                                                 const COutput& output, const std::function<void()>& step)
 {
     if (!m_used) {
@@ -412,10 +420,9 @@ CEntryDeflater::CResult CEntryDeflater::Deflate(Bas::CFile& input, const std::ws
     // The format's sizes are 32-bit and there is no zip64: an input of 4 GiB
     // or more is refused, before any work when its length tells, and at the
     // latest once the bytes read pass the limit (a file that grows).
-    const std::uint64_t length = input.GetLength();
+    const std::uint64_t length = input.SourceLength();
     if (length > kMaxEntrySize)
         Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entryName);
-    input.Seek(0);
     std::size_t read = input.Read(m_in.Data(), kChunkSize);
     m_in.SetSize(read);
     m_deflater.SetInput(m_in.Data(), static_cast<unsigned>(read));
@@ -426,7 +433,7 @@ CEntryDeflater::CResult CEntryDeflater::Deflate(Bas::CFile& input, const std::ws
         uncompressed += read;
         // The input's end: its length as it was when the entry began, or a
         // short read. An input of exactly one chunk ends with it.
-        const bool last = read < kChunkSize || uncompressed >= length;
+        const bool last = read < kChunkSize || (input.SameLength() && uncompressed >= length);
         if (uncompressed > kMaxEntrySize)
             Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entryName);
         const unsigned char* consumedFrom = m_in.Data();
@@ -455,7 +462,7 @@ CEntryDeflater::CResult CEntryDeflater::Deflate(Bas::CFile& input, const std::ws
             static_cast<std::uint32_t>(compressed)};
 }
 
-void CZipCompressor::compressStream(CZipEntry& entry, const std::wstring& name, Bas::CFile& input,
+void CZipCompressor::compressStream(CZipEntry& entry, const std::wstring& name, IEntryInput& input,
                                     std::uint64_t dataStart)
 {
     if (!m_deflater)

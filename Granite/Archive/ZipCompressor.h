@@ -43,6 +43,39 @@ struct CZipEntry {
     }
 };
 
+// What an entry's data is read from: a file as it is, or what a filter
+// makes of one on its way in (the privacy mask).
+class IEntryInput {
+public:
+    virtual ~IEntryInput() = default;
+    // Up to `size` bytes; fewer only at the end.
+    virtual std::size_t Read(void* buffer, std::size_t size) = 0;
+    // The length of the file behind it when the entry began.
+    virtual std::uint64_t SourceLength() const = 0;
+    // Whether the data is the file's own bytes, as long as the file was
+    // when the entry began; a filter's ends only with its short read.
+    virtual bool SameLength() const = 0;
+    // For an input read ahead of the writer: whether what it made is void
+    // and must be made again at the writer's turn, after Settle.
+    virtual bool Void() const { return false; }
+    // At the writer's turn, in archive order: what the input found ahead
+    // takes effect (the mask's stand-ins for what it met first).
+    virtual void Settle() {}
+};
+
+// A file read as it is.
+class CFileInput : public IEntryInput {
+public:
+    explicit CFileInput(Bas::CFile& file) : m_file(file), m_length(file.GetLength()) {}
+    std::size_t Read(void* buffer, std::size_t size) override { return m_file.Read(buffer, size); }
+    std::uint64_t SourceLength() const override { return m_length; }
+    bool SameLength() const override { return true; }
+
+private:
+    Bas::CFile& m_file;
+    std::uint64_t m_length;
+};
+
 // Raw deflate of one input at level 9 in chunks of 256 KiB: the one way the
 // writer and the workers that compress ahead of it turn a file into an
 // entry's data, so that both give the same bytes. The buffers and zlib's
@@ -66,7 +99,7 @@ public:
     // entry's name), before any work when its length tells.
     // `step`, when given, is called after each chunk read (a worker checks
     // there whether it is to stop).
-    CResult Deflate(Bas::CFile& input, const std::wstring& entryName, const COutput& output,
+    CResult Deflate(IEntryInput& input, const std::wstring& entryName, const COutput& output,
                     const std::function<void()>& step = {});
 
 private:
@@ -117,6 +150,9 @@ public:
     std::wstring CheckEntry(const std::wstring& name, const std::wstring& comment) const;
     // The whole contents of an open file, from its beginning.
     void AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
+                   std::uint16_t dosTime, std::uint32_t attributes);
+    // The whole of an input, from where it stands.
+    void AddStream(IEntryInput& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
                    std::uint16_t dosTime, std::uint32_t attributes);
     // Data compressed ahead: the entry is written once, its sizes and CRC
     // known, giving the same bytes as AddStream of the same source.
@@ -185,7 +221,7 @@ private:
     static std::string localHeader(const CZipEntry& entry);
     // Returns the bytes written.
     std::size_t writeLocalHeader(const CZipEntry& entry);
-    void compressStream(CZipEntry& entry, const std::wstring& name, Bas::CFile& input, std::uint64_t dataStart);
+    void compressStream(CZipEntry& entry, const std::wstring& name, IEntryInput& input, std::uint64_t dataStart);
     void cutBack(std::uint64_t offset);
 
     void writeCentralDirectory();

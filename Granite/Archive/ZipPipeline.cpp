@@ -4,33 +4,46 @@
 #include "TempFile.h"
 
 #include <optional>
+#include <vector>
 
 namespace Granite {
 
 namespace {
 
-// The time and attributes of a source's entry: from the file it was copied
-// from when there is one, else its own.
-void SourceStatus(const CZipPipeline::CSource& source, const Bas::CFile& input, CDeflatedEntry& result)
+// Thrown inside a worker once its input's data is void: the rest of the
+// input is then only read, not compressed.
+struct CVoidData {
+};
+
+// Reads the rest of an input whose data will not be used; it goes on only
+// so far as the source can be read.
+void ReadToTheEnd(IEntryInput& input, const Bas::CWorkerPool& pool)
 {
-    Bas::CFile original;
-    const bool fromOriginal = !source.statusPath.empty() &&
-                              original.TryOpen(source.statusPath, Bas::CFile::OpenRead | Bas::CFile::ShareRead |
-                                                                      Bas::CFile::ShareWrite);
-    CZipCompressor::SourceStatus(fromOriginal ? original : input, source.stream, result.dosDate, result.dosTime,
-                                 result.attributes);
+    std::vector<unsigned char> block(CEntryDeflater::kChunkSize);
+    try {
+        while (input.Read(block.data(), block.size()) > 0)
+            pool.ThrowIfCancelled();
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException* raw) {
+        auto error = Bas::Own(raw);
+    }
 }
 
 // What a worker does for one source: open it, take its status, deflate it.
 void DeflateSource(const CZipPipeline::CSource& source, const std::wstring& stored, CDeflatedEntry& result,
-                   std::atomic<bool>& opened, std::atomic<std::uint64_t>& inMemory, std::uint64_t budget,
+                   CZipPipeline::CAhead& ahead, std::atomic<std::uint64_t>& inMemory, std::uint64_t budget,
                    const Bas::CWorkerPool& pool, Bas::CSpares<CEntryDeflater>& deflaters)
 {
     pool.ThrowIfCancelled();
     const Bas::CSpares<CEntryDeflater>::CLease deflater(deflaters);
-    Bas::CFile input(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
-    opened = true;
-    SourceStatus(source, input, result);
+    Bas::CFile file(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
+    ahead.opened = true;
+    CZipCompressor::SourceStatus(file, source.stream, result.dosDate, result.dosTime, result.attributes);
+    CFileInput plain(file);
+    if (source.input)
+        ahead.input = source.input(file, true);
+    IEntryInput& input = ahead.input ? *ahead.input : plain;
     std::optional<Bas::CFile> spill;
     const auto output = [&](const unsigned char* data, std::size_t size) {
         if (!spill) {
@@ -48,16 +61,28 @@ void DeflateSource(const CZipPipeline::CSource& source, const std::wstring& stor
         }
         spill->Write(data, size);
     };
-    result.sizes = deflater->Deflate(input, stored, output, [&] { pool.ThrowIfCancelled(); });
+    try {
+        result.sizes = deflater->Deflate(input, stored, output, [&] {
+            pool.ThrowIfCancelled();
+            if (input.Void())
+                throw CVoidData();
+        });
+    } catch (const CVoidData&) {
+        // What the input still holds is read for what it finds; the data
+        // is made again at the writer's turn.
+        ReadToTheEnd(input, pool);
+    }
+    ahead.voided = input.Void();
     if (spill)
         spill->Close();
 }
 
 } // namespace
 
-CZipPipeline::CZipPipeline(CZipCompressor& zip, Bas::CWorkerPool* pool, CSources sources, Bas::CProgress idle)
+CZipPipeline::CZipPipeline(CZipCompressor& zip, Bas::CWorkerPool* pool, CSources sources, Bas::CProgress idle,
+                           CNames names)
     : m_zip(zip), m_pool(pool != nullptr && pool->Workers() > 0 ? pool : nullptr), m_sources(std::move(sources)),
-      m_idle(std::move(idle))
+      m_idle(std::move(idle)), m_names(std::move(names))
 {
 }
 
@@ -67,11 +92,9 @@ CZipPipeline::~CZipPipeline()
         return;
     // Nothing a worker still does may outlive what it writes into.
     m_pool->Cancel();
-    for (CPlanned& planned : m_planned) {
+    for (CPlanned& planned : m_planned)
         if (planned.result)
             release(*planned.result);
-        removeTemporary(planned.source);
-    }
 }
 
 void CZipPipeline::release(CDeflatedEntry& result)
@@ -101,18 +124,16 @@ void CZipPipeline::startAhead()
         CPlanned& planned = m_planned[m_started++];
         m_bytesAhead += planned.source.size;
         planned.result = std::make_shared<CDeflatedEntry>();
-        planned.opened = std::make_shared<std::atomic<bool>>(false);
-        if (planned.source.refused)
-            continue; // nothing to read: AddNext gives the error
+        planned.ahead = std::make_shared<CAhead>();
         auto copy = std::make_shared<CSource>();
         copy->path = planned.source.path;
         copy->stream = planned.source.stream;
-        copy->statusPath = planned.source.statusPath;
+        copy->input = planned.source.input;
         const std::uint64_t cost = planned.source.size;
         planned.task = m_pool->Queue([source = std::move(copy), stored = CZipCompressor::NormalizeName(planned.source.name),
-                                      result = planned.result, opened = planned.opened, inMemory = m_inMemory, budget,
+                                      result = planned.result, ahead = planned.ahead, inMemory = m_inMemory, budget,
                                       pool = m_pool, deflaters = m_deflaters] {
-            DeflateSource(*source, stored, *result, *opened, *inMemory, budget, *pool, *deflaters);
+            DeflateSource(*source, stored, *result, *ahead, *inMemory, budget, *pool, *deflaters);
         }, cost);
     }
 }
@@ -126,18 +147,35 @@ CZipPipeline::CPlanned CZipPipeline::takeFront()
     return planned;
 }
 
-void CZipPipeline::removeTemporary(const CSource& source)
-{
-    if (source.temporary && Bas::IsTempFile(source.path))
-        Bas::DeleteTempFile(source.path);
-}
-
 void CZipPipeline::addHere(const CSource& source)
 {
-    Bas::CFile input(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
+    Bas::CFile file(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     CDeflatedEntry status;
-    SourceStatus(source, input, status);
-    m_zip.AddStream(input, source.name, source.comment, status.dosDate, status.dosTime, status.attributes);
+    CZipCompressor::SourceStatus(file, source.stream, status.dosDate, status.dosTime, status.attributes);
+    CFileInput plain(file);
+    const std::unique_ptr<IEntryInput> filtered = source.input ? source.input(file, false) : nullptr;
+    IEntryInput& input = filtered ? *filtered : plain;
+    try {
+        m_zip.AddStream(input, source.name, source.comment, status.dosDate, status.dosTime, status.attributes);
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException*) {
+        // A filter finds what it finds in the whole of what can be read,
+        // also when the entry is refused once its data has begun: so the
+        // same is found whether or not a worker read the file ahead.
+        if (filtered) {
+            std::vector<unsigned char> block(CEntryDeflater::kChunkSize);
+            try {
+                while (filtered->Read(block.data(), block.size()) > 0) {
+                }
+            } catch (Bas::CUserException*) {
+                throw;
+            } catch (Bas::CException* raw) {
+                auto error = Bas::Own(raw);
+            }
+        }
+        throw;
+    }
 }
 
 void CZipPipeline::AddNext()
@@ -146,22 +184,18 @@ void CZipPipeline::AddNext()
         CSource source;
         const bool more = m_sources(source);
         BAS_ASSERT(more);
-        struct CRemove {
-            const CSource& source;
-            ~CRemove() { removeTemporary(source); }
-        } remove{source};
-        if (source.refused)
-            Bas::Rethrow(std::move(source.refused));
+        if (m_names)
+            m_names(source.name, source.comment);
         addHere(source);
         return;
     }
     startAhead();
     BAS_ASSERT(!m_planned.empty());
-    if (m_planned.front().source.refused) {
-        CPlanned planned = takeFront();
-        removeTemporary(planned.source);
-        startAhead();
-        Bas::Rethrow(std::move(planned.source.refused));
+    // The name and comment in archive order, once, before the data.
+    if (!m_planned.front().namesDone) {
+        m_planned.front().namesDone = true;
+        if (m_names)
+            m_names(m_planned.front().source.name, m_planned.front().source.comment);
     }
     Bas::CExceptionPtr error;
     try {
@@ -178,20 +212,24 @@ void CZipPipeline::AddNext()
     struct CDone {
         CZipPipeline& pipeline;
         CPlanned& planned;
-        ~CDone()
-        {
-            pipeline.release(*planned.result);
-            removeTemporary(planned.source);
-        }
+        ~CDone() { pipeline.release(*planned.result); }
     } done{*this, planned};
     startAhead();
-    if (error) {
-        // The writer alone meets a source it cannot open before the limits
-        // of the archive, and one it cannot read after them: then a limit's
-        // error is the one to give.
-        if (*planned.opened && dynamic_cast<Bas::CUserException*>(error.get()) == nullptr)
-            m_zip.CheckEntry(planned.source.name, planned.source.comment);
+    const bool user = error && dynamic_cast<Bas::CUserException*>(error.get()) != nullptr;
+    // The writer alone meets a source it cannot open before the limits of
+    // the archive, and one it cannot read after them: then a limit's error
+    // is the one to give. What a filter found while it read takes effect
+    // where the writer alone would have read too.
+    if (planned.ahead->opened && !user) {
+        m_zip.CheckEntry(planned.source.name, planned.source.comment);
+        if (planned.ahead->input)
+            planned.ahead->input->Settle();
+    }
+    if (error)
         Bas::Rethrow(std::move(error));
+    if (planned.ahead->voided) {
+        addHere(planned.source);
+        return;
     }
     m_zip.AddDeflated(*planned.result, planned.source.name, planned.source.comment);
 }

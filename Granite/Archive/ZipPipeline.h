@@ -32,14 +32,10 @@ public:
         std::wstring comment;
         // A log of the run, added as a stream (AddFile's streamEntry).
         bool stream = false;
-        // The file whose time and attributes the entry gets, when `path` is
-        // a copy made of it; empty: `path` itself.
-        std::wstring statusPath;
-        // `path` is a temporary file of the run's, removed once the entry
-        // is written or has failed.
-        bool temporary = false;
-        // The error to give instead of the entry (one met making the copy).
-        Bas::CExceptionPtr refused;
+        // What the file's bytes go through on their way in (null: they go
+        // in as they are); `ahead` when made on a worker ahead of the
+        // writer's turn.
+        std::function<std::unique_ptr<IEntryInput>(Bas::CFile& file, bool ahead)> input;
         // What the file is likely to hold (0: unknown): larger files start
         // first, and the workers look further ahead past small ones.
         std::uint64_t size = 0;
@@ -49,14 +45,27 @@ public:
     // false after the last.
     using CSources = std::function<bool(CSource& next)>;
 
+    // An entry's name and comment at the writer's turn, in archive order,
+    // before its data (the privacy mask).
+    using CNames = std::function<void(std::wstring& name, std::wstring& comment)>;
+
     // `idle` is called while the writer waits for a worker (the caller's
     // message pump); what it throws ends the wait. The sources are asked for
     // only as far ahead as the workers compress.
-    CZipPipeline(CZipCompressor& zip, Bas::CWorkerPool* pool, CSources sources, Bas::CProgress idle);
+    CZipPipeline(CZipCompressor& zip, Bas::CWorkerPool* pool, CSources sources, Bas::CProgress idle,
+                 CNames names = {});
     // Stops the work still under way and removes what it made.
     ~CZipPipeline();
     CZipPipeline(const CZipPipeline&) = delete;
     CZipPipeline& operator=(const CZipPipeline&) = delete;
+
+    // What a worker made of a source besides its data: whether the file
+    // opened, and its input, kept for the writer's turn.
+    struct CAhead {
+        std::atomic<bool> opened{false};
+        std::unique_ptr<IEntryInput> input;
+        bool voided = false;
+    };
 
     // Adds the next source to the archive. Its error (the source's or the
     // archive's) is thrown here, in the order the writer alone would meet
@@ -68,22 +77,24 @@ private:
         CSource source;
         Bas::CWorkerPool::CTaskPtr task;
         std::shared_ptr<CDeflatedEntry> result;
-        std::shared_ptr<std::atomic<bool>> opened;
+        std::shared_ptr<CAhead> ahead;
+        bool namesDone = false;
     };
     void startAhead();
     // The oldest planned source, which the writer adds next, taken off the
     // plan.
     CPlanned takeFront();
     void release(CDeflatedEntry& result);
-    // Without workers: the writer reads and compresses the source itself.
+    // The writer reads and compresses the source itself: without workers,
+    // and for an entry whose data made ahead was void.
     void addHere(const CSource& source);
-    static void removeTemporary(const CSource& source);
 
     CZipCompressor& m_zip;
     Bas::CWorkerPool* m_pool;
     CSources m_sources;
     bool m_sourcesLeft = true;
     Bas::CProgress m_idle;
+    CNames m_names;
     std::deque<CPlanned> m_planned;
     std::size_t m_started = 0;
     std::uint64_t m_bytesAhead = 0;
