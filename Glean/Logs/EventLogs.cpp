@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "File.h"
 #include "GleanAppLog.h"
+#include "MaskedBinary.h"
 #include "Message.h"
 #include "NativeFileSystem.h"
 #include "RegistryKey.h"
@@ -10,6 +11,7 @@
 #include "generated/GleanMessages.h"
 
 #include <cstring>
+#include <sddl.h>
 
 namespace Glean {
 
@@ -19,11 +21,107 @@ constexpr std::uint32_t kHeaderSize = 48;
 constexpr std::uint32_t kEofSize = 40;
 constexpr std::size_t kFixedPart = 56;
 constexpr std::size_t kRecordNumberOffset = 8;
+constexpr std::size_t kNumStringsOffset = 26;
+constexpr std::size_t kStringOffsetOffset = 36;
+constexpr std::size_t kSidLengthOffset = 40;
+constexpr std::size_t kSidOffsetOffset = 44;
+constexpr std::size_t kDataLengthOffset = 48;
+constexpr std::size_t kDataOffsetOffset = 52;
 
 void Put(std::vector<BYTE>& bytes, std::size_t offset, std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
         bytes[offset + i] = static_cast<BYTE>(value >> (8 * i));
+}
+
+std::uint32_t Get(const std::vector<BYTE>& bytes, std::size_t offset)
+{
+    return bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
+           (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
+}
+
+// Whether `length` bytes at `offset` lie inside the record, after its fixed
+// part.
+bool Inside(const std::vector<BYTE>& record, std::uint32_t offset, std::uint32_t length)
+{
+    return offset >= kFixedPart && offset <= record.size() && length <= record.size() - offset;
+}
+
+// The zero-terminated UTF-16 string at `at`, with `at` moved past its zero;
+// false, with neither touched, when the record ends first.
+bool ReadString(const std::vector<BYTE>& record, std::size_t& at, std::wstring& text)
+{
+    std::wstring read;
+    for (std::size_t i = at; i + 1 < record.size(); i += 2) {
+        const wchar_t unit = static_cast<wchar_t>(record[i] | (record[i + 1] << 8));
+        if (unit == L'\0') {
+            text = std::move(read);
+            at = i + 2;
+            return true;
+        }
+        read.push_back(unit);
+    }
+    return false;
+}
+
+void AppendString(std::vector<BYTE>& bytes, const std::wstring& text)
+{
+    for (wchar_t unit : text) {
+        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+        bytes.push_back(static_cast<BYTE>(unit >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+}
+
+// The SID that stands in for a user SID whose text the filter masked to
+// "sid<k>-<rest>": S-1-5-21-0-0-<k>-<rest>, so that the same original
+// gives the same SID and a reader still sees a domain account. Any other
+// masked text gives the null SID S-1-0-0.
+std::vector<BYTE> StandInSid(const std::wstring& masked)
+{
+    std::vector<std::uint32_t> parts = {21, 0, 0};
+    bool valid = masked.compare(0, 3, L"sid") == 0;
+    std::size_t at = 3;
+    while (valid && at <= masked.size()) {
+        std::uint64_t number = 0;
+        const std::size_t start = at;
+        for (; at < masked.size() && masked[at] >= L'0' && masked[at] <= L'9' && number <= 0xFFFFFFFFu; ++at)
+            number = number * 10 + (masked[at] - L'0');
+        valid = at > start && number <= 0xFFFFFFFFu && (at == masked.size() || masked[at] == L'-');
+        parts.push_back(static_cast<std::uint32_t>(number));
+        ++at;
+    }
+    BYTE authority = 5;
+    if (!valid || parts.size() < 5 || parts.size() > SID_MAX_SUB_AUTHORITIES) {
+        authority = 0;
+        parts = {0};
+    }
+    std::vector<BYTE> sid = {SID_REVISION, static_cast<BYTE>(parts.size()), 0, 0, 0, 0, 0, authority};
+    for (std::uint32_t part : parts) {
+        for (int i = 0; i < 4; ++i)
+            sid.push_back(static_cast<BYTE>(part >> (8 * i)));
+    }
+    return sid;
+}
+
+// The user SID of a masked record: as it is when the filter leaves its text
+// alone, its stand-in when not; empty when the bytes are no SID.
+std::vector<BYTE> MaskSid(const BYTE* bytes, std::size_t length, Bas::ILogFilter& filter)
+{
+    // The SID functions read as many sub-authorities as the SID's count
+    // says, so the count is checked against the bytes there are first.
+    if (length < 8 || bytes[0] != SID_REVISION || bytes[1] > SID_MAX_SUB_AUTHORITIES ||
+        8u + 4u * bytes[1] > length)
+        return {};
+    std::vector<BYTE> sid(bytes, bytes + 8 + 4 * bytes[1]);
+    wchar_t* raw = nullptr;
+    if (!::IsValidSid(sid.data()) || !::ConvertSidToStringSidW(sid.data(), &raw))
+        return {};
+    Bas::CLocalMemory owner(raw);
+    const std::wstring text = raw;
+    const std::wstring masked = filter.Filter(text);
+    return masked == text ? sid : StandInSid(masked);
 }
 
 std::vector<BYTE> Fields(std::initializer_list<std::uint32_t> values)
@@ -87,6 +185,78 @@ std::wstring RecordSourceName(const std::vector<BYTE>& record)
     return name;
 }
 
+std::vector<BYTE> MaskEventRecord(const std::vector<BYTE>& record, Bas::ILogFilter& filter)
+{
+    BAS_PRESUME(record.size() >= kFixedPart);
+    // Every part is read only where the record's own fields place it inside
+    // the record; what cannot be read is left out rather than copied, since
+    // it could not be masked.
+    std::size_t at = kFixedPart;
+    std::wstring source;
+    std::wstring computer;
+    if (ReadString(record, at, source))
+        ReadString(record, at, computer);
+
+    std::vector<std::wstring> strings;
+    const unsigned count = record[kNumStringsOffset] | (record[kNumStringsOffset + 1] << 8);
+    const std::uint32_t stringOffset = Get(record, kStringOffsetOffset);
+    std::size_t stringAt = stringOffset;
+    if (count > 0 && Inside(record, stringOffset, 0)) {
+        for (unsigned i = 0; i < count; ++i) {
+            std::wstring text;
+            if (!ReadString(record, stringAt, text)) {
+                strings.clear();
+                break;
+            }
+            strings.push_back(std::move(text));
+        }
+    }
+
+    std::vector<BYTE> sid;
+    const std::uint32_t sidLength = Get(record, kSidLengthOffset);
+    const std::uint32_t sidOffset = Get(record, kSidOffsetOffset);
+    if (sidLength > 0 && Inside(record, sidOffset, sidLength))
+        sid = MaskSid(record.data() + sidOffset, sidLength, filter);
+
+    std::vector<BYTE> data;
+    const std::uint32_t dataLength = Get(record, kDataLengthOffset);
+    const std::uint32_t dataOffset = Get(record, kDataOffsetOffset);
+    if (dataLength > 0 && Inside(record, dataOffset, dataLength))
+        data = MaskBinary(std::vector<BYTE>(record.begin() + dataOffset, record.begin() + dataOffset + dataLength),
+                          filter);
+
+    // Laid out as the system lays out a record: names, the SID on a DWORD
+    // boundary, strings, data, padding to a DWORD and the length again.
+    std::vector<BYTE> masked(record.begin(), record.begin() + kFixedPart);
+    AppendString(masked, filter.Filter(source));
+    AppendString(masked, filter.Filter(computer));
+    while (masked.size() % 4 != 0)
+        masked.push_back(0);
+    Put(masked, kSidOffsetOffset, static_cast<std::uint32_t>(masked.size()));
+    Put(masked, kSidLengthOffset, static_cast<std::uint32_t>(sid.size()));
+    masked.insert(masked.end(), sid.begin(), sid.end());
+    Put(masked, kStringOffsetOffset, static_cast<std::uint32_t>(masked.size()));
+    masked[kNumStringsOffset] = static_cast<BYTE>(strings.size() & 0xFF);
+    masked[kNumStringsOffset + 1] = static_cast<BYTE>(strings.size() >> 8);
+    for (const std::wstring& text : strings)
+        AppendString(masked, filter.Filter(text));
+    Put(masked, kDataOffsetOffset, static_cast<std::uint32_t>(masked.size()));
+    Put(masked, kDataLengthOffset, static_cast<std::uint32_t>(data.size()));
+    masked.insert(masked.end(), data.begin(), data.end());
+    // Classic readers refuse a record whose SID ends right at the repeated
+    // length, as one that runs into it: a SID with nothing after it gets a
+    // DWORD of padding.
+    if (!sid.empty() && strings.empty() && data.empty())
+        masked.resize(masked.size() + 4);
+    while (masked.size() % 4 != 0)
+        masked.push_back(0);
+    const auto length = static_cast<std::uint32_t>(masked.size() + 4);
+    masked.resize(length);
+    Put(masked, 0, length);
+    Put(masked, length - 4, length);
+    return masked;
+}
+
 void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>& sources, const std::wstring& path,
                        std::uint32_t limit)
 {
@@ -94,12 +264,15 @@ void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>
     file.Seek(kHeaderSize);
     std::uint64_t position = kHeaderSize;
     std::uint32_t number = 1;
+    Bas::ILogFilter* const filter = Bas::LogFilter();
     const DWORD count = records.RecordCount();
     for (DWORD i = 0; i < count; ++i) {
         std::vector<BYTE> record = records.ReadNext();
         BAS_PRESUME(record.size() >= kFixedPart);
         if (!sources.empty() && sources.count(RecordSourceName(record)) == 0)
             continue;
+        if (filter != nullptr)
+            record = MaskEventRecord(record, *filter);
         if (position + record.size() + kEofSize >= limit)
             Bas::ThrowCheck(ERR_EVENT_LOG_TOO_LARGE, path);
         Put(record, kRecordNumberOffset, number++);

@@ -1,12 +1,13 @@
 // The configured event logs saved as classic ".evt" files: the 48-byte
 // header, the records as the system gives them (renumbered from 1, filtered
-// by source) and the 40-byte end-of-file record. The writer takes its
-// records from IEventRecordSource, so the format can be tried with made-up
-// records.
+// by source, masked when a log filter is set) and the 40-byte end-of-file
+// record. The writer takes its records from IEventRecordSource, so the
+// format can be tried with made-up records.
 #pragma once
 
 #include "GleanSettings.h"
 #include "Handles.h"
+#include "TextStream.h"
 
 #include <cstdint>
 #include <set>
@@ -38,8 +39,20 @@ private:
 // The source name of a record: the string after its 56-byte fixed part.
 std::wstring RecordSourceName(const std::vector<BYTE>& record);
 
+// A record (at least its 56-byte fixed part) rebuilt with its personal data
+// masked: the source and computer names, the insertion strings and the text
+// inside the event data pass through the filter; a user SID whose text the
+// filter changes becomes S-1-5-21-0-0-<k>-<rest> for a masked text
+// "sid<k>-<rest>", else the null SID S-1-0-0. The parts are laid out anew
+// (names, SID on a DWORD boundary, strings, data, padding, the length
+// again) with every offset and length set to match. A part the record's
+// fields place outside the record, or that cannot be read, is left out: the
+// names become empty, the strings, SID or data are dropped.
+std::vector<BYTE> MaskEventRecord(const std::vector<BYTE>& record, Bas::ILogFilter& filter);
+
 // Writes the records whose source is in `sources` (every record for an empty
-// set) into a new file. A file that would reach 2 GiB is refused.
+// set) into a new file, each masked by MaskEventRecord when a log filter is
+// set. A file that would reach 2 GiB is refused.
 void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>& sources, const std::wstring& path,
                        std::uint32_t limit = 0x80000000u);
 

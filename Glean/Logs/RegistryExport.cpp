@@ -1,6 +1,7 @@
 #include "RegistryExport.h"
 
 #include "GleanAppLog.h"
+#include "MaskedBinary.h"
 #include "Message.h"
 #include "NativeFileSystem.h"
 #include "RegistryKey.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 
 namespace Glean {
 
@@ -72,6 +74,74 @@ std::wstring TextOf(const std::vector<BYTE>& data)
     return text;
 }
 
+std::vector<BYTE> Utf16Bytes(const std::wstring& text)
+{
+    std::vector<BYTE> bytes;
+    bytes.reserve(text.size() * 2);
+    for (wchar_t unit : text) {
+        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+        bytes.push_back(static_cast<BYTE>(unit >> 8));
+    }
+    return bytes;
+}
+
+bool IsSecretName(const std::wstring& name)
+{
+    std::wstring upper = name;
+    for (wchar_t& c : upper)
+        c = static_cast<wchar_t>(std::towupper(c));
+    for (const wchar_t* word : {L"PASSWORD", L"PASSWD", L"SECRET", L"TOKEN", L"CREDENTIAL"}) {
+        if (upper.find(word) != std::wstring::npos)
+            return true;
+    }
+    return false;
+}
+
+// A multi-string's strings as a registry query shows them, "\0" between
+// them: what the stand-in of a secret one stands for.
+std::wstring MultiText(const std::vector<BYTE>& data)
+{
+    std::wstring text;
+    for (std::size_t at = 0; at + 1 < data.size(); at += 2) {
+        const wchar_t unit = static_cast<wchar_t>(data[at] | (data[at + 1] << 8));
+        text += unit == L'\0' ? std::wstring(L"\\0") : std::wstring(1, unit);
+    }
+    while (text.size() >= 2 && text.compare(text.size() - 2, 2, L"\\0") == 0)
+        text.resize(text.size() - 2);
+    return text;
+}
+
+// A multi-string with each of its strings masked: the zero characters, the
+// empty strings between them and an odd last byte stay where they are.
+std::vector<BYTE> MaskMulti(const std::vector<BYTE>& data, Bas::ILogFilter& filter)
+{
+    std::vector<BYTE> masked;
+    masked.reserve(data.size());
+    std::wstring piece;
+    auto flush = [&] {
+        if (!piece.empty()) {
+            const std::vector<BYTE> bytes = Utf16Bytes(filter.Filter(piece));
+            masked.insert(masked.end(), bytes.begin(), bytes.end());
+            piece.clear();
+        }
+    };
+    const std::size_t whole = data.size() - data.size() % 2;
+    for (std::size_t at = 0; at < whole; at += 2) {
+        const wchar_t unit = static_cast<wchar_t>(data[at] | (data[at + 1] << 8));
+        if (unit != L'\0') {
+            piece.push_back(unit);
+            continue;
+        }
+        flush();
+        masked.push_back(0);
+        masked.push_back(0);
+    }
+    flush();
+    if (whole < data.size())
+        masked.push_back(data.back());
+    return masked;
+}
+
 } // namespace
 
 std::unique_ptr<IRegistryKeySource> CWindowsRegistrySource::Open(HKEY root, const std::wstring& path)
@@ -107,9 +177,46 @@ void CRegistryExporter::add(std::wstring line)
     m_lines.push_back(std::move(line));
 }
 
+std::wstring CRegistryExporter::mask(const std::wstring& text) const
+{
+    return m_filter != nullptr ? m_filter->Filter(text) : text;
+}
+
+void CRegistryExporter::addExpand(std::wstring line, std::size_t nameLength, const std::wstring& text)
+{
+    std::size_t counter = nameLength + 10;
+    const std::size_t count = (text.size() + 1) * 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const wchar_t unit = i / 2 < text.size() ? text[i / 2] : L'\0';
+        AppendHex(line, static_cast<BYTE>(i % 2 == 0 ? unit & 0xFF : unit >> 8), false);
+        counter += 3;
+        if (counter > 76 && i + 1 < count) {
+            line += L"\\\n  ";
+            counter = 2;
+        }
+    }
+    line.pop_back();
+    add(std::move(line));
+}
+
+void CRegistryExporter::addHex(std::wstring line, const std::vector<BYTE>& data, bool multi)
+{
+    for (BYTE byte : data) {
+        if (multi && line.size() > 76) {
+            line += L'\\';
+            add(std::move(line));
+            line = L"  ";
+        }
+        AppendHex(line, byte, !multi);
+    }
+    if (!data.empty())
+        line.pop_back();
+    add(std::move(line));
+}
+
 void CRegistryExporter::exportValue(const Bas::CRegistryKey::CValue& value)
 {
-    const std::wstring& name = value.name;
+    const std::wstring name = mask(value.name);
     const std::wstring prefix = name.empty() ? L"@=" : L"\"" + Escape(name) + L"\"=";
     const DWORD type = value.type;
     if (value.error != ERROR_SUCCESS) {
@@ -127,55 +234,52 @@ void CRegistryExporter::exportValue(const Bas::CRegistryKey::CValue& value)
         }
         return;
     }
+    // A value named like a password keeps only a stand-in for its data,
+    // whatever the data holds.
+    Bas::ILogFilter* const secret = m_filter != nullptr && IsSecretName(value.name) ? m_filter : nullptr;
     switch (type) {
-    case REG_SZ:
-        add(prefix + L"\"" + Escape(TextOf(value.data)) + L"\"");
+    case REG_SZ: {
+        const std::wstring text = TextOf(value.data);
+        add(prefix + L"\"" + Escape(secret != nullptr ? secret->SecretStandIn(text) : mask(text)) + L"\"");
         break;
+    }
     case REG_DWORD: {
         // Little-endian, from at most the first four bytes.
         DWORD number = 0;
         std::memcpy(&number, value.data.data(), std::min<std::size_t>(value.data.size(), 4));
         wchar_t text[16];
-        std::swprintf(text, 16, L"%08x", static_cast<unsigned>(number));
-        add(prefix + L"dword:" + text);
+        std::swprintf(text, 16, L"dword:%08x", static_cast<unsigned>(number));
+        if (secret != nullptr)
+            add(prefix + L"\"" + Escape(secret->SecretStandIn(text)) + L"\"");
+        else
+            add(prefix + text);
         break;
     }
     case REG_EXPAND_SZ: {
         const std::wstring text = TextOf(value.data);
-        std::wstring line = prefix + L"hex(2):";
-        std::size_t counter = name.size() + 10;
-        const std::size_t count = (text.size() + 1) * 2;
-        for (std::size_t i = 0; i < count; ++i) {
-            const wchar_t unit = i / 2 < text.size() ? text[i / 2] : L'\0';
-            AppendHex(line, static_cast<BYTE>(i % 2 == 0 ? unit & 0xFF : unit >> 8), false);
-            counter += 3;
-            if (counter > 76 && i + 1 < count) {
-                line += L"\\\n  ";
-                counter = 2;
-            }
-        }
-        line.pop_back();
-        add(std::move(line));
+        addExpand(prefix + L"hex(2):", name.size(), secret != nullptr ? secret->SecretStandIn(text) : mask(text));
         break;
     }
     case REG_MULTI_SZ:
-    case REG_BINARY: {
-        const bool multi = type == REG_MULTI_SZ;
-        std::wstring line = prefix + (multi ? L"hex(7):" : L"hex:");
-        const std::vector<BYTE>& data = value.data;
-        for (BYTE byte : data) {
-            if (multi && line.size() > 76) {
-                line += L'\\';
-                add(std::move(line));
-                line = L"  ";
-            }
-            AppendHex(line, byte, !multi);
+        if (secret != nullptr) {
+            const std::wstring standIn = secret->SecretStandIn(MultiText(value.data));
+            addHex(prefix + L"hex(7):", Utf16Bytes(standIn + std::wstring(2, L'\0')), true);
+        } else {
+            addHex(prefix + L"hex(7):", m_filter != nullptr ? MaskMulti(value.data, *m_filter) : value.data, true);
         }
-        if (!data.empty())
-            line.pop_back();
-        add(std::move(line));
         break;
-    }
+    case REG_BINARY:
+        if (secret != nullptr) {
+            std::wstring shown = L"hex:";
+            for (BYTE byte : value.data)
+                AppendHex(shown, byte, true);
+            if (!value.data.empty())
+                shown.pop_back();
+            addHex(prefix + L"hex:", Utf16Bytes(secret->SecretStandIn(shown)), false);
+        } else {
+            addHex(prefix + L"hex:", m_filter != nullptr ? MaskBinary(value.data, *m_filter) : value.data, false);
+        }
+        break;
     default:
         break;
     }
@@ -185,7 +289,7 @@ void CRegistryExporter::exportKey(HKEY root, const std::wstring& path)
 {
     if (!m_lines.empty())
         m_lines.emplace_back();
-    add(L"[" + m_rootName + L"\\" + path + L"]");
+    add(L"[" + mask(m_rootName + L"\\" + path) + L"]");
     const auto key = m_source.Open(root, path);
     if (!key)
         return;
@@ -202,6 +306,7 @@ bool CRegistryExporter::BuildLines(const std::wstring& keyPath, std::vector<std:
     if (!m_source.Open(root, path))
         return false;
     m_rootName = rootName;
+    m_filter = Bas::LogFilter();
     m_lines = {L"Windows Registry Editor Version 5.00"};
     exportKey(root, path);
     lines = std::move(m_lines);
@@ -214,7 +319,7 @@ bool CRegistryExporter::ExportKey(const std::wstring& keyPath, const std::wstrin
     std::vector<std::wstring> lines;
     if (!BuildLines(keyPath, lines))
         return false;
-    Bas::WriteLines(filePath, lines);
+    Bas::WriteLines(filePath, lines, Bas::CLogWriter::FilteredByMaker);
     return true;
 }
 
@@ -232,7 +337,7 @@ std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
         if (!exporter.BuildLines(keyPath, lines))
             return false;
         const std::wstring path = Bas::CreateTempFile(folder, L"GRL", L"tmp");
-        Bas::WriteLines(path, lines);
+        Bas::WriteLines(path, lines, Bas::CLogWriter::FilteredByMaker);
         files.push_back({path, fileName});
         return true;
     };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "RegistryKey.h"
+#include "TextStream.h"
 #include "WinApi.h"
 
 #include <memory>
@@ -40,10 +41,13 @@ public:
     explicit CRegistryExporter(IRegistrySource& source) : m_source(source) {}
 
     // The lines of the export of a key path ("HKEY_...\sub\key"); false when
-    // the key cannot be opened.
+    // the key cannot be opened. With a log filter set, each piece is masked
+    // on its own (key paths, value names, string data, the text inside
+    // hex(2), hex(7) and binary data), and values named like secrets
+    // (PASSWORD, PASSWD, SECRET, TOKEN, CREDENTIAL) keep only a stand-in.
     bool BuildLines(const std::wstring& keyPath, std::vector<std::wstring>& lines);
-    // Writes the export into filePath; false, with nothing written, when the
-    // key cannot be opened.
+    // Writes the export into filePath, its lines masked already; false, with
+    // nothing written, when the key cannot be opened.
     bool ExportKey(const std::wstring& keyPath, const std::wstring& filePath);
 
     // The root of a key path's first component (HKEY_CURRENT_USER for an
@@ -56,8 +60,16 @@ private:
     void exportKey(HKEY root, const std::wstring& path);
     void exportValue(const Bas::CRegistryKey::CValue& value);
     void add(std::wstring line);
+    // An expand string's hex(2) line, broken where the registry editor
+    // breaks it (a counter starting at the name's length).
+    void addExpand(std::wstring line, std::size_t nameLength, const std::wstring& text);
+    // Bytes as hex: upper case on one line, or as a multi-string's hex(7)
+    // lines of at most 80 characters.
+    void addHex(std::wstring line, const std::vector<BYTE>& data, bool multi);
+    std::wstring mask(const std::wstring& text) const;
 
     IRegistrySource& m_source;
+    Bas::ILogFilter* m_filter = nullptr;
     std::wstring m_rootName;
     std::vector<std::wstring> m_lines;
 };
@@ -69,8 +81,9 @@ struct CRegistryExportFile {
 
 // The per-request driver: each (key path, file name) of the settings, a "*"
 // standing for 1 to 99. Every export is written into a new "GRL" temporary
-// file in the folder and keeps the file name as its archive name; missing
-// keys, and paths naming a whole root, become application-log lines.
+// file in the folder and keeps the file name as its archive name, masked
+// as BuildLines masks it when a log filter is set; missing keys, and paths
+// naming a whole root, become application-log lines.
 std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
                                            const std::vector<std::pair<std::wstring, std::wstring>>& requests,
                                            const std::wstring& folder);

@@ -3,20 +3,68 @@
 #include "EventLogs.h"
 #include "File.h"
 #include "GleanAppLog.h"
+#include "MaskedBinary.h"
 #include "Message.h"
 #include "NativeFileSystem.h"
 #include "RegistryExport.h"
 #include "TempFile.h"
 #include "TestFolder.h"
+#include "TextTools.h"
+#include "TextStream.h"
 #include "generated/GleanMessages.h"
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
+#include <functional>
 #include <map>
 
 namespace {
+
+// A log filter that replaces a few fixed words in one pass, as the privacy
+// mask would. "user1" becoming "TWICE" shows text that went through twice.
+class CWordFilter : public Bas::ILogFilter {
+public:
+    std::vector<std::pair<std::wstring, std::wstring>> words = {
+        {L"alice", L"user1"}, {L"WORKPC", L"host1"}, {L"10.1.2.3", L"ip1"}, {L"S-1-5-21-11-22-33", L"sid7"},
+        {L"S-1-5-21-44", L"hidden"}, {L"\x0410\x043B\x0438\x0441\x0430", L"user2"}, {L"user1", L"TWICE"}};
+    std::vector<std::wstring> secrets;
+
+    std::wstring Filter(const std::wstring& text, EForm) override
+    {
+        std::wstring result;
+        for (std::size_t at = 0; at < text.size();) {
+            auto word = std::find_if(words.begin(), words.end(),
+                                     [&](const auto& w) { return text.compare(at, w.first.size(), w.first) == 0; });
+            if (word == words.end()) {
+                result += text[at++];
+            } else {
+                result += word->second;
+                at += word->first.size();
+            }
+        }
+        return result;
+    }
+    using Bas::ILogFilter::Filter;
+    std::wstring SecretStandIn(const std::wstring& original) override
+    {
+        secrets.push_back(original);
+        return L"secret" + std::to_wstring(secrets.size());
+    }
+};
+
+// The filter of the process while it lives.
+class CFilterSet {
+public:
+    explicit CFilterSet(Bas::ILogFilter& filter) { Bas::SetLogFilter(&filter); }
+    ~CFilterSet() { Bas::SetLogFilter(nullptr); }
+};
+
+const std::vector<std::wstring> kOriginals = {L"alice", L"WORKPC", L"10.1.2.3", L"S-1-5-21-11-22-33"};
 
 std::vector<BYTE> Utf16(const std::wstring& text)
 {
@@ -230,6 +278,167 @@ TEST(RegistryExport, DriverNumbersFilesAndRefusesRoots)
                                Bas::Format(MSG_REGISTRY_ROOT_NOT_EXPORTED, L"HKEY_LOCAL_MACHINE\\")}));
     for (const auto& file : files)
         Bas::DeleteTempFile(file.path);
+}
+
+// The bytes of every hex value of an export, continuation lines included.
+std::vector<std::vector<BYTE>> HexValues(const std::vector<std::wstring>& lines)
+{
+    std::vector<std::vector<BYTE>> values;
+    bool more = false;
+    for (const std::wstring& line : lines) {
+        std::size_t at = 0;
+        if (!more) {
+            const std::size_t hex = line.find(L"=hex");
+            if (hex == std::wstring::npos)
+                continue;
+            at = line.find(L':', hex) + 1;
+            values.emplace_back();
+        }
+        for (; at + 1 < line.size(); ++at) {
+            if (std::iswxdigit(line[at]) && std::iswxdigit(line[at + 1]))
+                values.back().push_back(static_cast<BYTE>(std::stoi(line.substr(at++, 2), nullptr, 16)));
+        }
+        more = !line.empty() && line.back() == L'\\';
+    }
+    return values;
+}
+
+// Bytes read as UTF-16 from both byte positions and as single-byte text.
+std::wstring AsText(const std::vector<BYTE>& bytes)
+{
+    std::wstring text;
+    for (std::size_t start : {0u, 1u}) {
+        for (std::size_t at = start; at + 1 < bytes.size(); at += 2)
+            text += static_cast<wchar_t>(bytes[at] | (bytes[at + 1] << 8));
+        text += L'|';
+    }
+    return text + std::wstring(bytes.begin(), bytes.end());
+}
+
+std::vector<BYTE> Join(std::initializer_list<std::vector<BYTE>> parts)
+{
+    std::vector<BYTE> joined;
+    for (const auto& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+
+std::vector<BYTE> Ansi(const std::string& text)
+{
+    return std::vector<BYTE>(text.begin(), text.end());
+}
+
+TEST(MaskedBinary, TextRunsMaskedInTheirOwnEncoding)
+{
+    CWordFilter filter;
+    // A UTF-16 run at an odd position, an ANSI run whose last byte would
+    // also begin the UTF-16 run after it, a run too short to count, and
+    // text in another code page.
+    const auto data = Join({Bytes({1}), Utf16(L"C:\\Users\\alice"), Bytes({0, 0, 0xFF}), Ansi("at WORKPC"),
+                            Utf16(L"alice"), Bytes({0}), Ansi("ali"), Bytes({0})});
+    EXPECT_EQ(Glean::MaskBinary(data, filter),
+              Join({Bytes({1}), Utf16(L"C:\\Users\\user1"), Bytes({0, 0, 0xFF}), Ansi("at host1"), Utf16(L"user1"),
+                    Bytes({0}), Ansi("ali"), Bytes({0})}));
+    EXPECT_EQ(Glean::MaskBinary(Join({Bytes({0xC0, 0xEB, 0xE8, 0xF1, 0xE0, 0})}), filter, 1251),
+              Join({Ansi("user2"), Bytes({0})}));
+    // Data without originals comes back byte for byte, whatever it holds.
+    std::vector<BYTE> all;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 256; ++i)
+            all.push_back(static_cast<BYTE>(i * (round + 1) + round));
+    }
+    all.insert(all.end(), {'x', 0, 0xE9, 0, 'y', 0, 0x14, 0x20, 'a', 'b', 0xA0, 0xFF});
+    EXPECT_EQ(Glean::MaskBinary(all, filter), all);
+}
+
+// Every value type of a key, once with originals and once with their
+// stand-ins written in by hand.
+void AddMaskingKeys(CFakeRegistry& registry, const std::function<std::wstring(const std::wstring&)>& as)
+{
+    CFakeKey& key = registry.keys[as(L"Soft\\alice")];
+    // Strings, an empty one among them, with their zeros and an odd byte.
+    const std::wstring multi =
+        as(L"alice") + std::wstring(2, L'\0') + L"x" + as(L"WORKPC") + L'\0' + std::wstring(40, L'y') + L'\0' + L'\0';
+    key.values = {
+        {as(L"a\"alice\\"), {REG_SZ, as(L"C:\\Users\\alice \"on\" WORKPC\nat 10.1.2.3")}},
+        {L"Dword", {REG_DWORD, L"", Bytes({7, 0, 0, 0})}},
+        {as(L"Expand WORKPC"),
+         {REG_EXPAND_SZ, as(L"%USERPROFILE%\\..\\alice\\AppData\\Local\\on WORKPC at 10.1.2.3\\x")}},
+        {as(L"Multi alice"), {REG_MULTI_SZ, L"", Join({Utf16(multi), Bytes({0x41})})}},
+        {L"Bin", {REG_BINARY, L"", Join({Bytes({1, 2}), Utf16(as(L"C:\\Users\\alice")), Bytes({0, 0, 0xFF}),
+                                          Ansi(Bas::Narrow(as(L"host WORKPC 10.1.2.3"), CP_ACP)), Bytes({0})})}}};
+    key.subkeys = {as(L"WORKPC")};
+    registry.keys[as(L"Soft\\alice\\WORKPC")];
+}
+
+TEST(RegistryExport, MaskedPiecesReadAsTheirStandIns)
+{
+    CWordFilter filter;
+    CFakeRegistry originals;
+    AddMaskingKeys(originals, [](const std::wstring& text) { return text; });
+    CFakeRegistry standIns;
+    CWordFilter byHand;
+    AddMaskingKeys(standIns, [&](const std::wstring& text) { return byHand.Filter(text); });
+    std::vector<std::wstring> expected;
+    ASSERT_TRUE(Glean::CRegistryExporter(standIns).BuildLines(L"HKEY_CURRENT_USER\\Soft\\user1", expected));
+    std::vector<std::wstring> masked;
+    {
+        CFilterSet set(filter);
+        ASSERT_TRUE(Glean::CRegistryExporter(originals).BuildLines(L"HKEY_CURRENT_USER\\Soft\\alice", masked));
+    }
+    EXPECT_EQ(masked, expected);
+    std::wstring shown;
+    for (const auto& value : HexValues(masked))
+        shown += AsText(value) + L"\n";
+    for (const std::wstring& line : masked)
+        shown += line + L"\n";
+    for (const std::wstring& original : kOriginals)
+        EXPECT_EQ(shown.find(original), std::wstring::npos) << original;
+    for (const wchar_t* standIn : {L"user1", L"host1", L"ip1"})
+        EXPECT_NE(AsText(HexValues(masked).back()).find(standIn), std::wstring::npos) << standIn;
+    EXPECT_EQ(shown.find(L"TWICE"), std::wstring::npos);
+
+    // The files of the driver hold the lines as they were masked, not
+    // filtered once more on their way out.
+    Testing::CTestFolder folder;
+    Glean::CGleanAppLog log;
+    CFilterSet set(filter);
+    const auto files = Glean::ExportAll(originals, {{L"HKEY_CURRENT_USER\\Soft\\alice", L"A.reg"}}, folder.Path());
+    ASSERT_EQ(files.size(), 1u);
+    std::wstring written;
+    for (const std::wstring& line : expected)
+        written += line + L"\r\n";
+    const auto bytes = Join({Bytes({0xFF, 0xFE}), Utf16(written)});
+    EXPECT_EQ(Testing::ReadFileBytes(files[0].path), std::string(bytes.begin(), bytes.end()));
+    Bas::DeleteTempFile(files[0].path);
+}
+
+TEST(RegistryExport, SecretValuesKeepOnlyTheirStandIns)
+{
+    CWordFilter filter;
+    CFakeRegistry registry;
+    registry.keys[L"S"].values = {
+        {L"DbPassword", {REG_SZ, L"hunter2 alice"}},
+        {L"api_token", {REG_BINARY, L"", Bytes({0x0A, 0xFF})}},
+        {L"MyCredentials", {REG_EXPAND_SZ, L"%x%"}},
+        {L"SecretList", {REG_MULTI_SZ, L"", Utf16(std::wstring(L"a\0\0b\0\0", 6))}},
+        {L"PASSWDCount", {REG_DWORD, L"", Bytes({42, 0, 0, 0})}},
+        {L"Quad token", {REG_QWORD, L"", Bytes({1, 0, 0, 0, 0, 0, 0, 0})}},
+        {L"Tokenless alice", {REG_SZ, L"", {}, ERROR_ACCESS_DENIED}}};
+    std::vector<std::wstring> lines;
+    CFilterSet set(filter);
+    ASSERT_TRUE(Glean::CRegistryExporter(registry).BuildLines(L"HKEY_CURRENT_USER\\S", lines));
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[3], L"\"DbPassword\"=\"secret1\"");
+    EXPECT_EQ(lines[4].substr(0, 16), L"\"api_token\"=hex:");
+    EXPECT_EQ(lines[5].substr(0, 23), L"\"MyCredentials\"=hex(2):");
+    EXPECT_EQ(lines[6].substr(0, 20), L"\"SecretList\"=hex(7):");
+    EXPECT_EQ(lines[7], L"\"PASSWDCount\"=\"secret5\"");
+    EXPECT_EQ(lines[8], L"\"Tokenless user1\"=\"\" ; error(0x00000005)");
+    EXPECT_EQ(HexValues(lines), (std::vector<std::vector<BYTE>>{Utf16(L"secret2"), Utf16(std::wstring(L"secret3\0", 8)),
+                                                               Utf16(std::wstring(L"secret4\0\0", 9))}));
+    EXPECT_EQ(filter.secrets,
+              (std::vector<std::wstring>{L"hunter2 alice", L"hex:0A,FF", L"%x%", L"a\\0\\0b", L"dword:0000002a"}));
 }
 
 TEST(AccessRights, TablesOfTheThreeKindsAndLeftOverBits)
@@ -452,6 +661,185 @@ TEST(EventLogFile, HeaderRecordsAndEndRecord)
     EXPECT_EQ(Field(empty, 20), 48u);
     EXPECT_EQ(Field(empty, 24), 1u);
     EXPECT_EQ(Field(empty, 32), 88u);
+}
+
+std::uint32_t Field(const std::vector<BYTE>& bytes, std::size_t at)
+{
+    return Field(std::string(bytes.begin(), bytes.end()), at);
+}
+
+std::vector<BYTE> SidBytes(const std::wstring& text)
+{
+    PSID sid = nullptr;
+    if (text.empty() || !::ConvertStringSidToSidW(text.c_str(), &sid))
+        return {};
+    Bas::CLocalMemory owner(sid);
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
+}
+
+// A record with every part: the names, the SID, the strings and the data,
+// laid out as the system lays it out.
+std::vector<BYTE> MakeFullRecord(const std::wstring& source, const std::wstring& computer, const std::wstring& sidText,
+                                 const std::vector<std::wstring>& strings, const std::vector<BYTE>& data)
+{
+    std::vector<BYTE> record(56);
+    auto put = [&](std::size_t at, std::size_t v) {
+        for (int i = 0; i < 4; ++i)
+            record[at + i] = static_cast<BYTE>(v >> (8 * i));
+    };
+    put(4, 0x654C664C);
+    put(12, 1700000000);
+    put(16, 1700000001);
+    put(20, 4624);
+    put(24, EVENTLOG_AUDIT_SUCCESS);
+    auto append = [&](const std::vector<BYTE>& bytes) { record.insert(record.end(), bytes.begin(), bytes.end()); };
+    append(Utf16(source + L'\0' + computer + L'\0'));
+    while (record.size() % 4 != 0)
+        record.push_back(0);
+    const std::vector<BYTE> sid = SidBytes(sidText);
+    put(40, sid.size());
+    put(44, record.size());
+    append(sid);
+    put(36, record.size());
+    record[26] = static_cast<BYTE>(strings.size());
+    for (const std::wstring& text : strings)
+        append(Utf16(text + L'\0'));
+    put(48, data.size());
+    put(52, record.size());
+    append(data);
+    while (record.size() % 4 != 0)
+        record.push_back(0);
+    record.resize(record.size() + 4);
+    put(0, record.size());
+    put(record.size() - 4, record.size());
+    return record;
+}
+
+struct CReadRecord {
+    std::wstring source, computer, sid;
+    std::vector<std::wstring> strings;
+    std::vector<BYTE> data;
+};
+
+// A record read from its own offsets and lengths, as a classic reader reads
+// it, with the checks of its frame.
+CReadRecord ReadRecord(const std::vector<BYTE>& record)
+{
+    CReadRecord read;
+    EXPECT_EQ(record.size() % 4, 0u);
+    EXPECT_EQ(Field(record, 0), record.size());
+    EXPECT_EQ(Field(record, record.size() - 4), record.size());
+    auto text = [&](std::size_t& at) {
+        std::wstring value;
+        for (; at + 1 < record.size() && (record[at] | record[at + 1]) != 0; at += 2)
+            value += static_cast<wchar_t>(record[at] | (record[at + 1] << 8));
+        EXPECT_LT(at + 1, record.size());
+        at += 2;
+        return value;
+    };
+    std::size_t at = 56;
+    read.source = text(at);
+    read.computer = text(at);
+    EXPECT_EQ(Field(record, 44) % 4, 0u);
+    if (Field(record, 40) > 0) {
+        const auto sidAt = record.begin() + Field(record, 44);
+        std::vector<BYTE> sid(sidAt, sidAt + Field(record, 40));
+        EXPECT_TRUE(::IsValidSid(sid.data()));
+        EXPECT_EQ(::GetLengthSid(sid.data()), sid.size());
+        wchar_t* raw = nullptr;
+        if (::ConvertSidToStringSidW(sid.data(), &raw)) {
+            Bas::CLocalMemory owner(raw);
+            read.sid = raw;
+        }
+    }
+    at = Field(record, 36);
+    const unsigned count = record[26] | (record[27] << 8);
+    for (unsigned i = 0; i < count; ++i)
+        read.strings.push_back(text(at));
+    EXPECT_LE(static_cast<std::size_t>(Field(record, 52)) + Field(record, 48), record.size() - 4);
+    read.data.assign(record.begin() + Field(record, 52), record.begin() + Field(record, 52) + Field(record, 48));
+    return read;
+}
+
+TEST(EventLogMask, RecordRebuiltWithItsOffsets)
+{
+    CWordFilter filter;
+    const auto data = Join({Bytes({1, 2, 3}), Utf16(L"C:\\Users\\alice"), Bytes({0})});
+    const auto record = MakeFullRecord(L"alice-app", L"WORKPC", L"S-1-5-21-11-22-33-1001",
+                                       {L"alice logged on", L"", L"from 10.1.2.3"}, data);
+    const auto masked = Glean::MaskEventRecord(record, filter);
+    const CReadRecord read = ReadRecord(masked);
+    EXPECT_EQ(read.source, L"user1-app");
+    EXPECT_EQ(read.computer, L"host1");
+    EXPECT_EQ(read.sid, L"S-1-5-21-0-0-7-1001");
+    EXPECT_EQ(read.strings, (std::vector<std::wstring>{L"user1 logged on", L"", L"from ip1"}));
+    EXPECT_EQ(read.data, Join({Bytes({1, 2, 3}), Utf16(L"C:\\Users\\user1"), Bytes({0})}));
+    // The fixed fields but the offsets and lengths stay.
+    EXPECT_TRUE(std::equal(record.begin() + 4, record.begin() + 36, masked.begin() + 4));
+    // A SID masked to anything else becomes the null SID; one the filter
+    // leaves alone stays; none stays none.
+    EXPECT_EQ(ReadRecord(Glean::MaskEventRecord(MakeFullRecord(L"s", L"c", L"S-1-5-21-44-1", {}, {}), filter)).sid,
+              L"S-1-0-0");
+    EXPECT_EQ(ReadRecord(Glean::MaskEventRecord(MakeFullRecord(L"s", L"c", L"S-1-5-18", {}, {}), filter)).sid,
+              L"S-1-5-18");
+    EXPECT_EQ(Field(Glean::MaskEventRecord(MakeFullRecord(L"s", L"c", L"", {L"x"}, {}), filter), 40), 0u);
+}
+
+TEST(EventLogMask, PartsOutsideTheRecordAreLeftOut)
+{
+    CWordFilter filter;
+    const auto whole = MakeFullRecord(L"GleanTest", L"WORKPC", L"S-1-5-21-11-22-33-500", {L"alice", L"at 10.1.2.3"},
+                                      Utf16(L"alice on WORKPC"));
+    // Cut short anywhere, the record still reads whole, and what the cut
+    // took off its end is gone rather than copied unmasked.
+    for (std::size_t size = 56; size < whole.size(); ++size) {
+        const auto masked = Glean::MaskEventRecord(std::vector<BYTE>(whole.begin(), whole.begin() + size), filter);
+        const CReadRecord read = ReadRecord(masked);
+        const std::wstring shown = AsText(masked);
+        for (const std::wstring& original : kOriginals)
+            EXPECT_EQ(shown.find(original), std::wstring::npos) << original << " at size " << size;
+        EXPECT_EQ(read.sid.empty(), size < Field(whole, 44) + Field(whole, 40)) << size;
+        EXPECT_EQ(read.strings.size(), size < Field(whole, 52) ? 0u : 2u) << size;
+        EXPECT_EQ(read.data.empty(), size < Field(whole, 52) + Field(whole, 48)) << size;
+    }
+    // Offsets and lengths far past the end, and a SID inside the fixed part.
+    auto wild = whole;
+    for (std::size_t at : {36u, 48u})
+        std::fill(wild.begin() + at, wild.begin() + at + 4, 0xF0);
+    std::fill(wild.begin() + 44, wild.begin() + 48, 0);
+    const CReadRecord read = ReadRecord(Glean::MaskEventRecord(wild, filter));
+    EXPECT_EQ(read.computer, L"host1");
+    EXPECT_TRUE(read.sid.empty() && read.strings.empty() && read.data.empty());
+}
+
+// A masked log of made-up records for libevt, written where GLEAN_MASKED_EVT
+// says (into the test's own folder without it).
+TEST(EventLogMask, WritesTheSampleForIndependentReaders)
+{
+    Testing::CTestFolder folder;
+    wchar_t target[MAX_PATH] = {};
+    const std::wstring path =
+        ::GetEnvironmentVariableW(L"GLEAN_MASKED_EVT", target, MAX_PATH) > 0 ? target : folder / L"masked.evt";
+    CWordFilter filter;
+    CFakeRecords fake;
+    const auto data = Join({Bytes({0xDE, 0xAD}), Utf16(L"C:\\Users\\alice"), Bytes({0}), Ansi("10.1.2.3")});
+    // Kept by the source names they have before masking.
+    fake.records = {MakeFullRecord(L"alice-app", L"WORKPC", L"S-1-5-21-11-22-33-1001", {L"alice", L"10.1.2.3"}, data),
+                    MakeFullRecord(L"Other", L"WORKPC", L"", {L"alice"}, {}),
+                    MakeFullRecord(L"GleanTest", L"WORKPC", L"S-1-5-21-44-7", {L"", L"x alice"}, Bytes({1, 2, 3})),
+                    MakeFullRecord(L"GleanTest", L"WORKPC", L"S-1-5-18", {}, {}),
+                    MakeFullRecord(L"GleanTest", L"WORKPC", L"", {L"cut"}, Utf16(L"alice"))};
+    fake.records.back().resize(fake.records.back().size() - 12);
+    {
+        CFilterSet set(filter);
+        Glean::WriteEventLogFile(fake, {L"alice-app", L"GleanTest"}, path);
+    }
+    // libevt reads the records back but shows no event data: no original
+    // is left anywhere in the file.
+    const std::string bytes = Testing::ReadFileBytes(path);
+    for (const std::wstring& original : kOriginals)
+        EXPECT_EQ(AsText(std::vector<BYTE>(bytes.begin(), bytes.end())).find(original), std::wstring::npos);
 }
 
 TEST(EventLogFile, SizeLimitAndSaveErrors)
