@@ -101,7 +101,6 @@ void CGleanApp::runSilently(const std::wstring& outputPath)
     collector.CollectLogs();
     collector.PackArchive();
     collector.CopyArchive(target);
-    collector.SavePrivacyKey(Bas::FolderOf(target));
 }
 
 int CGleanApp::OnStartUpError(Bas::CException& error)

@@ -153,17 +153,18 @@ void CGleanDlg::save()
     if (destination.empty())
         return;
     discardPreviousRun();
-    saveAndShow(destination, [&] { collectAndCopy(destination); });
+    saveAndShow(destination, true);
 }
 
-void CGleanDlg::saveAndShow(const std::wstring& destination, const std::function<void()>& copy)
+void CGleanDlg::saveAndShow(const std::wstring& destination, bool collectFirst)
 {
     std::wstring summary;
     withProgress([&] {
-        copy();
-        summary = summaryText(destination);
+        if (collectFirst)
+            collect();
         // The key to masked data stays with the user, beside the archive.
-        const std::wstring key = m_collector->SavePrivacyKey(Bas::FolderOf(destination));
+        const std::wstring key = m_collector->CopyArchive(destination);
+        summary = summaryText(destination);
         if (!key.empty())
             summary += L"\n\n" + Bas::Format(MSG_PRIVACY_KEY_SAVED, key);
     });
@@ -173,32 +174,45 @@ void CGleanDlg::saveAndShow(const std::wstring& destination, const std::function
 void CGleanDlg::send()
 {
     discardPreviousRun();
-    m_sendFolder = Bas::CreateTempFolder(Bas::GetTempFolder());
-    const std::wstring archive = Bas::JoinPath(m_sendFolder, L"Glean.zip");
-    std::uint64_t size = 0;
-    withProgress([&] {
-        collectAndCopy(archive);
-        size = FileSize(archive);
-    });
     // Mail servers refuse large attachments; above the limit the user may
     // save the archive already collected instead.
     const int limit = CGleanSettings::Instance().MaxMailSizeMB();
-    if (limit > 0 && size > std::uint64_t(limit) * 1048576) {
+    std::uint64_t size = 0;
+    bool tooLarge = false;
+    std::wstring key;
+    withProgress([&] {
+        collect();
+        size = FileSize(m_collector->ArchivePath());
+        tooLarge = limit > 0 && size > std::uint64_t(limit) * 1048576;
+        if (!tooLarge)
+            key = copyForMail();
+    });
+    if (tooLarge) {
         const int answer = Bas::ShowMessage(Bas::Format(MSG_ARCHIVE_TOO_LARGE_FOR_MAIL, MegabytesText(size),
                                                         std::to_wstring(limit)),
                                             MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDNO) {
             const std::wstring destination = askDestination();
             if (!destination.empty())
-                saveAndShow(destination, [&] { m_collector->CopyArchive(destination); });
+                saveAndShow(destination, false);
             return;
         }
         if (answer != IDYES)
             return;
+        withProgress([&] { key = copyForMail(); });
     }
-    // The key of a mailed archive goes into the user's documents.
-    m_collector->SavePrivacyKey(CGleanSettings::SpecialFolder(CSIDL_PERSONAL));
-    SendArchive(archive);
+    SendArchive(Bas::JoinPath(m_sendFolder, kMailArchiveName));
+    if (!key.empty())
+        Bas::ShowMessage(Bas::Format(MSG_PRIVACY_KEY_SAVED, key), MB_OK | MB_ICONINFORMATION);
+}
+
+std::wstring CGleanDlg::copyForMail()
+{
+    // The key of a mailed archive goes into the user's documents, where no
+    // other Send's key replaces it.
+    m_sendFolder = Bas::CreateTempFolder(Bas::GetTempFolder());
+    return m_collector->CopyArchive(Bas::JoinPath(m_sendFolder, kMailArchiveName),
+                                    CGleanSettings::SpecialFolder(CSIDL_PERSONAL));
 }
 
 void CGleanDlg::discardPreviousRun()
@@ -298,11 +312,10 @@ void CGleanDlg::SendArchive(const std::wstring& archive)
     }
 }
 
-void CGleanDlg::collectAndCopy(const std::wstring& destination)
+void CGleanDlg::collect()
 {
     m_collector->CollectLogs();
     m_collector->PackArchive();
-    m_collector->CopyArchive(destination);
 }
 
 void CGleanDlg::withProgress(const std::function<void()>& work)

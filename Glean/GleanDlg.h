@@ -1,6 +1,7 @@
 // The main dialog: the system information of the main log, and Save, Send
 // and Exit. Save and Send each run a collection and copy the archive; Send
-// then hands it to the mail sender.
+// then hands it to the mail sender and tells where the key of masked data
+// went.
 #pragma once
 
 #include "DialogMica.h"
@@ -65,17 +66,19 @@ private:
     void send();
     // The path the user picks in the save-file dialog; empty on Cancel.
     std::wstring askDestination();
-    // One collection run, then the archive copied to the destination,
-    // replacing a file there, and verified.
-    void collectAndCopy(const std::wstring& destination);
+    // One collection run, up to the packed archive.
+    void collect();
+    // The packed archive copied for the mail, with its key into the
+    // documents folder when masking; returns the key's path.
+    std::wstring copyForMail();
     // The work with the progress bar and the collecting text shown.
     void withProgress(const std::function<void()>& work);
     // Where the archive went, its size and its SHA-256, for support to
     // check what they receive.
     static std::wstring summaryText(const std::wstring& destination);
-    // Copies the archive to the destination with the bar shown, saves the
-    // key of masked data beside it, and shows the summary.
-    void saveAndShow(const std::wstring& destination, const std::function<void()>& copy);
+    // With the bar shown, collects first when asked, then copies the
+    // archive with the key of masked data beside it; shows the summary.
+    void saveAndShow(const std::wstring& destination, bool collectFirst);
     // Removes what the previous Save or Send left: the copy for the mail
     // and the mail sender written out.
     void discardPreviousRun();
@@ -88,6 +91,9 @@ private:
     void leftToRightEdit();
     // The message's text, or the template's own when no module has one.
     void setText(int id, const Bas::CMessageName& message);
+
+    // The name the mailed archive has in its folder.
+    static constexpr wchar_t kMailArchiveName[] = L"Glean.zip";
 
     int m_language;
     std::unique_ptr<CLogCollector> m_collector;

@@ -12,6 +12,7 @@
 #include "MessageLoopMica.h"
 #include "MsiLogs.h"
 #include "MaskedText.h"
+#include "PrivacyKey.h"
 #include "PrivacyMask.h"
 #include "NativeFileSystem.h"
 #include "RegistryExport.h"
@@ -380,25 +381,23 @@ void CLogCollector::PackArchive()
     Mica::PumpMessages();
 }
 
-std::wstring CLogCollector::SavePrivacyKey(const std::wstring& folder) const
+std::wstring CLogCollector::CopyArchive(const std::wstring& destination, const std::wstring& keyFolder)
 {
-    if (!m_mask)
-        return {};
-    // UTF-8 with its mark, one stand-in and its original a line; written
-    // as it is, past the mask.
-    const std::wstring path = Bas::JoinPath(folder, L"Glean-privacy-key.txt");
-    std::string text = "\xEF\xBB\xBF";
-    for (const auto& [standIn, original] : m_mask->Key())
-        text += Granite::ToUtf8(standIn) + '\t' + Granite::ToUtf8(original) + "\r\n";
-    Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
-    file.Write(text.data(), text.size());
-    file.Close();
-    return path;
-}
-
-void CLogCollector::CopyArchive(const std::wstring& destination)
-{
-    // Rather no file than a damaged or partial one that looks good.
+    std::wstring key;
+    try {
+        if (m_mask && keyFolder.empty()) {
+            key = SavePrivacyKeyBeside(destination, m_mask->Key());
+        } else if (m_mask) {
+            SYSTEMTIME now;
+            ::GetLocalTime(&now);
+            key = SavePrivacyKeyInto(keyFolder, Bas::FileNameOf(destination), m_mask->Key(), now);
+        }
+    } catch (Bas::CException*) {
+        m_pool.reset();
+        throw;
+    }
+    // Rather no file than a damaged or partial one that looks good, and no
+    // key without its archive.
     try {
         const auto pump = [] { Mica::PumpMessagesNowAndThen(); };
         Bas::CopyFileReplacing(m_archiveFile, destination, pump);
@@ -406,9 +405,12 @@ void CLogCollector::CopyArchive(const std::wstring& destination)
     } catch (Bas::CException*) {
         m_pool.reset();
         Bas::RemoveFile(destination);
+        if (!key.empty())
+            Bas::RemoveFile(key);
         throw;
     }
     m_pool.reset();
+    return key;
 }
 
 } // namespace Glean

@@ -33,12 +33,14 @@ public:
     // and reads the copy back against what was written; a copy that does
     // not verify is removed and its error raised. Messages are pumped
     // between blocks.
+    // With masking, the key from stand-ins to originals is written first:
+    // beside the destination and named after it, or with `keyFolder` into
+    // that folder under a dated name no other key has. A key that cannot be
+    // written is the error, and the destination stays as it was; a copy
+    // that fails removes the key too. Returns the key's path, empty without
+    // masking.
     // The run ends here: its workers are joined.
-    void CopyArchive(const std::wstring& destination);
-    // With masking, writes the key from stand-ins to originals as
-    // "Glean-privacy-key.txt" into the folder and returns its path; empty
-    // without masking.
-    std::wstring SavePrivacyKey(const std::wstring& folder) const;
+    std::wstring CopyArchive(const std::wstring& destination, const std::wstring& keyFolder = {});
     // The entries as the writer wrote them, for reading the archive back.
     const std::vector<Granite::CZipEntry>& ArchiveEntries() const noexcept { return m_archiveEntries; }
 
