@@ -20,6 +20,7 @@ arch=${GLEAN_ARCH:-x64}
 if [ "$arch" = x86 ]; then cases="none x64"; cp "$own" "$work/x86/"; cp "$other" "$work/x64/"
 else cases="x64"; cp "$own" "$work/x64/"; fi
 clients='HKLM\Software\Clients\Mail'
+shell='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
 reg() { "$WINE" reg "$@" >/dev/null 2>&1; }
 previous32=$("$WINE" reg query "$clients" /ve /reg:32 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
 previous64=$("$WINE" reg query "$clients" /ve /reg:64 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
@@ -29,6 +30,7 @@ cleanup() {
   if [ "$arch" = x86 ]; then reg add "$clients" /ve /d "$previous32" /f /reg:32; reg delete "$clients\\GleanTestMail" /f /reg:32; fi
   reg delete 'HKCR\Outlook.Application' /f /reg:32
   reg delete 'HKLM\Software\Microsoft\Office\16.0' /f /reg:32
+  reg add "$shell" /v Personal /t REG_EXPAND_SZ /d '%USERPROFILE%\Documents' /f
 }
 trap cleanup EXIT
 for bits in x86 x64; do
@@ -119,6 +121,27 @@ for limit in default 0; do
   wait $pid
 done
 rm -f "$work/big.bin"
+
+# Masked, the key of the mailed archive goes into the user's documents (a
+# folder of the test's here) under a dated name, and a message box names it
+# once the mail sender has run.
+mkdir -p "$work/docs"
+reg add "$shell" /v Personal /t REG_EXPAND_SZ /d "$(win "$work/docs")" /f
+GLEAN_TEST_MAPI_LOG=$(win "$work/mapi-masked.log")
+printf '%s\r\n' '[Common]' 'AppName=Pagewise' '[Privacy]' 'Mask=1' >"$work/app/Glean.ini"
+"$WINE" "$work/app/Glean.exe" &
+pid=$!
+ui wait "$main" 60 >/dev/null
+ui click "$main" 1003 5 >/dev/null
+box=$(ui wait Glean+65535 120) || { echo "no message naming the key after Send"; fail=1; }
+grep -qs '^ShowForm' "$work/mapi-masked.log" || { echo "the key's message came before the mail"; fail=1; }
+key=$(ls "$work/docs")
+printf '%s\n' "$key" | grep -qE '^Glean-[0-9]{8}-[0-9]{6}-privacy-key\.txt$' || { echo "key in the documents: $key"; fail=1; }
+printf '%s\n' "$box" | grep -qF "saved as\\n$(win "$work/docs/$key")\\nKeep it here" || { echo "key's message: $box"; fail=1; }
+head -c 60 "$work/docs/$key" | grep -q 'Glean privacy key: the stand-ins in Glean.zip' || { echo "not a key: $key"; fail=1; }
+ui click Glean+65535 OK 5 >/dev/null
+ui click "$main" 1002 5 >/dev/null
+wait $pid
 
 # Started without a console window, the mail sender shows its errors in a
 # message box, where the user sees them.
