@@ -50,21 +50,17 @@ std::uint64_t FileLength(const std::wstring& path)
                : 0;
 }
 
-bool IsPrivacyKey(std::string_view head)
-{
-    if (head.substr(0, 3) == "\xEF\xBB\xBF")
-        head.remove_prefix(3);
-    return head.substr(0, 17) == "Glean privacy key";
-}
-
 // A privacy key of an earlier run holds every original of its archive: it
 // is never collected. A key says so in its first line.
+// A key says so in its first line; one of the earlier versions has the one
+// name they were all saved under.
 void RefusePrivacyKey(Bas::CFile& file, const std::wstring& path)
 {
-    char head[64];
+    char head[kPrivacyKeyProbeBytes];
     const std::size_t read = file.Read(head, sizeof head);
     file.Seek(0);
-    if (IsPrivacyKey(std::string_view(head, read)))
+    if (IsPrivacyKey(std::string_view(head, read)) ||
+        ::CompareStringOrdinal(Bas::FileNameOf(path).c_str(), -1, L"Glean-privacy-key.txt", -1, TRUE) == CSTR_EQUAL)
         Bas::ThrowCheck(MSG_PRIVACY_KEY_NOT_COLLECTED, path);
 }
 

@@ -372,7 +372,7 @@ private:
     {
         const wchar_t before = at > 0 ? m_text[at - 1] : L'\0';
         const wchar_t after = At(m_text, at + length);
-        if (literal.wholeWord && (IsWordChar(before) || IsWordChar(after)))
+        if (literal.wholeWord && (IsWordChar(before) || IsWordChar(after) || inRootKeyName(at)))
             return false;
         // The RID after the domain part stays.
         if (literal.kind == Sid && IsDigit(after))
@@ -380,6 +380,19 @@ private:
         if ((literal.kind == Word || literal.kind == Secret) && insideHexRun(at, length))
             return false;
         return true;
+    }
+
+    // Whether a word stands inside the name of a registry root key
+    // ("HKEY_CLASSES_ROOT"), which is nobody's name: a user called root
+    // leaves it as it is.
+    bool inRootKeyName(std::size_t at) const
+    {
+        if (at == 0 || m_text[at - 1] != L'_')
+            return false;
+        std::size_t start = at;
+        while (start > 0 && at - start < 32 && (m_text[start - 1] == L'_' || (m_text[start - 1] >= L'A' && m_text[start - 1] <= L'Z')))
+            --start;
+        return m_text.substr(start, 5) == L"HKEY_";
     }
 
     // Whether the stretch is a piece, not the whole, of a run of hex digits
@@ -702,6 +715,23 @@ void AddOnce(std::vector<std::wstring>& names, const std::wstring& name)
 
 } // namespace
 
+namespace {
+
+bool IsSecretValue(const std::wstring& value)
+{
+    // A switch of a variable named like a key ("1", "true", "off") or a
+    // short number holds nothing to hide, and taken as a secret it would
+    // hide every such word of every log.
+    if (value.size() < 4 && std::all_of(value.begin(), value.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+        return false;
+    for (const wchar_t* word : {L"true", L"false", L"yes", L"no", L"on", L"off", L"none", L"null"})
+        if (::CompareStringOrdinal(value.c_str(), -1, word, -1, TRUE) == CSTR_EQUAL)
+            return false;
+    return true;
+}
+
+} // namespace
+
 CPrivacyMask::CConfig PrivateNamesOfThisComputer(const std::vector<std::wstring>& words, const std::wstring& keptMail)
 {
     CPrivacyMask::CConfig config;
@@ -741,7 +771,8 @@ CPrivacyMask::CConfig PrivateNamesOfThisComputer(const std::vector<std::wstring>
         ::CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
         for (const wchar_t* marker : {L"PASSWORD", L"PASSWD", L"SECRET", L"TOKEN", L"KEY"})
             if (name.find(marker) != std::wstring::npos) {
-                AddOnce(config.secrets, line.substr(equals + 1));
+                if (IsSecretValue(line.substr(equals + 1)))
+                    AddOnce(config.secrets, line.substr(equals + 1));
                 break;
             }
     }

@@ -22,7 +22,7 @@ struct CMasked {
 // A file as it goes into the archive, read in the deflater's chunks.
 CMasked ReadMasked(Glean::CPrivacyMask& mask, const std::wstring& path, bool wide = false)
 {
-    Bas::CFile file(path, Bas::CFile::OpenRead);
+    Bas::CFile file(path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     Glean::CMaskedReader reader(file, mask, Glean::CMaskedReader::Registering, wide);
     std::string bytes;
     std::string chunk(0x40000, '\0');
@@ -129,7 +129,7 @@ TEST(MaskedText, AheadOfTheWriterNewOriginalsVoidTheData)
     Testing::CTestFolder folder;
     Glean::CPrivacyMask mask(Config());
     folder.WriteBytes(L"a.log", "jdoe at 10.1.2.3\r\n");
-    Bas::CFile file(folder / L"a.log", Bas::CFile::OpenRead);
+    Bas::CFile file(folder / L"a.log", Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     Glean::CMaskedReader ahead(file, mask, Glean::CMaskedReader::Ahead, false);
     char buffer[64];
     ahead.Read(buffer, sizeof buffer);

@@ -99,7 +99,7 @@ TEST(PrivacyMask, WordsAndSecretsSpareDigestsAndMatchEscapedForms)
 TEST(PrivacyMask, AccountNamesSidsAndOrganisations)
 {
     CPrivacyMask::CConfig config;
-    config.users = {L"SYSTEM", L"jsmith", L"JOHNSM~1", L"Jonas Owner"};
+    config.users = {L"SYSTEM", L"jsmith", L"JOHNSM~1", L"Jonas Owner", L"root"};
     config.hosts = {L"Public", L"Default"};
     config.domains = {L"temp", L"Users", L"NT AUTHORITY"};
     config.organizations = {L"Acme Works"};
@@ -110,6 +110,8 @@ TEST(PrivacyMask, AccountNamesSidsAndOrganisations)
          L"HKLM\\SYSTEM\\CurrentControlSet C:\\Users\\Public C:\\Users\\Default %TEMP% NT AUTHORITY\\SYSTEM"},
         {L"C:\\Users\\JOHNSM~1\\AppData and C:\\Users\\jsmith", L"C:\\Users\\user1\\AppData and C:\\Users\\user2"},
         {L"Licensed to Jonas Owner, Acme Works.", L"Licensed to user3, org1."},
+        // A root key's name is nobody's name, a user called root's neither.
+        {L"[HKEY_CLASSES_ROOT\\root_files] HKEY_ROOT", L"[HKEY_CLASSES_ROOT\\user4_files] HKEY_ROOT"},
         {L"HKEY_USERS\\S-1-5-21-1004336348-1177238915-682003330-1001_Classes", L"HKEY_USERS\\sid1-1001_Classes"},
         {L"S-1-5-21-1004336348-1177238915-682003330-500 S-1-5-21-1004336348-1177238915-6820033301",
          L"sid1-500 S-1-5-21-1004336348-1177238915-6820033301"},
@@ -117,7 +119,7 @@ TEST(PrivacyMask, AccountNamesSidsAndOrganisations)
     };
     ExpectMasked(mask, cases);
     const auto counts = mask.Counts();
-    EXPECT_EQ(counts[CPrivacyMask::User], 3u);
+    EXPECT_EQ(counts[CPrivacyMask::User], 4u);
     EXPECT_EQ(counts[CPrivacyMask::Sid], 2u);
     EXPECT_EQ(counts[CPrivacyMask::Org], 1u);
 }
