@@ -89,6 +89,8 @@ for set in product small tenth; do
     printf '%s\r\n' '[Common]' 'AppName=Bench' "Threads=$threads" '[Directories]' "Tree1=$(win "$bench/$set")" \
       '[OtherFiles]' "MaskWithSubdirs1=$(win "$bench/$set")\\*" >"$bench/$set-$threads.ini"
   done
+  # Masked: every log and every collected text file through the mask.
+  { cat "$bench/$set-0.ini"; printf '%s\r\n' '[Privacy]' 'Mask=1' 'MaskCollectedFiles=1'; } >"$bench/$set-m.ini"
 done
 
 field() { tr -d '\r' | sed -n "s/^.*$1 \\([0-9.]*\\).*$/\\1/p" | tail -1; }
@@ -117,7 +119,7 @@ declare -A time peak entries verify
 # for the machine's noise to matter; the two settings and the loop take
 # turns.
 for set in product small; do
-  g=(); g1=(); l=()
+  g=(); g1=(); gm=(); l=()
   rounds=3; [ $set = small ] && rounds=5
   for round in $(seq $rounds); do
     out=$(glean $set 0); g+=("$(printf '%s\n' "$out" | field seconds)")
@@ -126,7 +128,9 @@ for set in product small; do
     out=$(glean $set 1); g1+=("$(printf '%s\n' "$out" | field seconds)")
     peak[$set-1]=$(printf '%s\n' "$out" | field peak)
     l+=("$(loop $set | field seconds)")
+    gm+=("$(glean $set m | field seconds)")
   done
+  time[$set-masked]=$(printf '%s\n' "${gm[@]}" | best)
   time[$set-glean]=$(printf '%s\n' "${g[@]}" | best)
   time[$set-glean1]=$(printf '%s\n' "${g1[@]}" | best)
   time[$set-loop]=$(printf '%s\n' "${l[@]}" | best)
@@ -191,6 +195,8 @@ printf '%-58s %10s %s\n' 'measure' 'figure' 'target'
 printf '%-58s %10s %s\n' 'product folder: run on workers / Threads=1 (best of 3)' "$(ratio "${time[product-glean]}" "${time[product-glean1]}")" 'at most 0.60'
 printf '%-58s %10s %s\n' '20,000 small files: run on workers / Threads=1' "$(ratio "${time[small-glean]}" "${time[small-glean1]}")" 'at most 0.75'
 printf '%-58s %10s %s\n' 'collected entries, workers against Threads=1' "$sameThreads" 'identical'
+printf '%-58s %10s %s\n' 'product folder: Mask=1 and MaskCollectedFiles=1 / Mask=0' "$(ratio "${time[product-masked]}" "${time[product-glean]}")" 'at most 1.25'
+printf '%-58s %10s %s\n' '20,000 small files: Mask=1, MaskCollectedFiles=1 / Mask=0' "$(ratio "${time[small-masked]}" "${time[small-glean]}")" 'at most 1.25'
 printf '%-58s %10s %s\n' 'product folder: Threads=1 / plain loop' "$(ratio "${time[product-glean1]}" "${time[product-loop]}")" 'at most 1.10'
 printf '%-58s %10s %s\n' '20,000 small files: Threads=1 / plain loop' "$(ratio "${time[small-glean1]}" "${time[small-loop]}")" 'at most 1.05'
 printf '%-58s %10s %s\n' 'product folder: run on workers / plain loop' "$(ratio "${time[product-glean]}" "${time[product-loop]}")" '(reference)'
@@ -211,4 +217,4 @@ printf '%-58s %10s %s\n' "20,000 small files: run / native 7z -mmt=$(nproc)" "$(
 printf 'seconds: product run %s, Threads=1 %s, loop %s, md5sum+zip %s, 7z %s; small run %s, Threads=1 %s, loop %s, md5sum+zip %s, 7z %s; export %s, minimal %s\n' \
   "${time[product-glean]}" "${time[product-glean1]}" "${time[product-loop]}" "${time[product-native]}" "${time[product-7z]}" \
   "${time[small-glean]}" "${time[small-glean1]}" "${time[small-loop]}" "${time[small-native]}" "${time[small-7z]}" "$e" "$m"
-rm -f "$bench"/*-glean-?.zip "$bench"/*-loop.zip "$bench"/*-native.zip "$bench"/*-7z.zip
+rm -f "$bench"/*-glean-?.zip "$bench"/*-privacy-key.txt "$bench"/*-loop.zip "$bench"/*-native.zip "$bench"/*-7z.zip
