@@ -145,7 +145,7 @@ std::wstring CMaskedReader::filter(const std::wstring& text)
 
 void CMaskedReader::Settle()
 {
-    m_mask.Register(m_novel);
+    m_mask.Register(m_novel.originals);
 }
 
 std::size_t CMaskedReader::Read(void* buffer, std::size_t size)

@@ -38,7 +38,7 @@ public:
     std::size_t Read(void* buffer, std::size_t size) override;
     std::uint64_t SourceLength() const override { return m_length; }
     bool SameLength() const override { return false; }
-    bool Void() const override { return !m_novel.empty(); }
+    bool Void() const override { return !m_novel.originals.empty(); }
     void Settle() override;
 
     // What the file was taken for; Binary until the first read.
@@ -79,7 +79,7 @@ private:
     std::string m_pending;
     std::string m_out;
     std::size_t m_given = 0;
-    std::vector<CPrivacyMask::COriginal> m_novel;
+    CPrivacyMask::CNovel m_novel;
 };
 
 } // namespace Glean

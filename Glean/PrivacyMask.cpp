@@ -587,7 +587,7 @@ std::wstring CPrivacyMask::Filter(const std::wstring& text, EForm form)
     return Replaced(text, matches, standIns);
 }
 
-std::wstring CPrivacyMask::FilterKnown(const std::wstring& text, EForm form, std::vector<COriginal>& novel) const
+std::wstring CPrivacyMask::FilterKnown(const std::wstring& text, EForm form, CNovel& novel) const
 {
     std::vector<std::wstring> keys;
     const std::vector<CMatch> matches = scan(text, form, keys);
@@ -600,17 +600,12 @@ std::wstring CPrivacyMask::FilterKnown(const std::wstring& text, EForm form, std
         }
     }
     bool complete = true;
-    std::set<std::wstring> listed;
     for (std::size_t i = 0; i < matches.size(); ++i) {
         if (standIns[i])
             continue;
-        if (complete) {
-            for (const COriginal& original : novel)
-                listed.insert(KeyFor(original.kind, Lower(original.text)));
-            complete = false;
-        }
-        if (listed.insert(keys[i]).second)
-            novel.push_back({matches[i].kind, originalOf(matches[i], text)});
+        complete = false;
+        if (novel.keys.insert(keys[i]).second)
+            novel.originals.push_back({matches[i].kind, originalOf(matches[i], text)});
     }
     return complete ? Replaced(text, matches, standIns) : std::wstring();
 }

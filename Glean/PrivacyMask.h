@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,6 +53,14 @@ public:
         EKind kind;
         std::wstring text;
     };
+    // The originals FilterKnown found without a stand-in over the texts of
+    // one file, each once, in order of first appearance; the keys are kept
+    // with them, so that a file full of new addresses is not read back
+    // over them at every text.
+    struct CNovel {
+        std::vector<COriginal> originals;
+        std::set<std::wstring> keys;
+    };
 
     explicit CPrivacyMask(const CConfig& config);
 
@@ -65,7 +74,7 @@ public:
     // stand-in yet that `novel` does not hold is appended to it, in order of
     // first appearance. The result is not to be used when an original had no
     // stand-in (`novel` grew, or it held that original already).
-    std::wstring FilterKnown(const std::wstring& text, EForm form, std::vector<COriginal>& novel) const;
+    std::wstring FilterKnown(const std::wstring& text, EForm form, CNovel& novel) const;
     // Gives stand-ins to originals in their order, skipping those that have
     // one: the numbering Filter would have given them at that point.
     void Register(const std::vector<COriginal>& originals);
