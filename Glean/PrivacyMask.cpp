@@ -24,11 +24,20 @@ constexpr std::size_t kLongestIpv6 = 45;
 constexpr std::size_t kLeastHexRun = 16;
 // Secrets shorter than this are found only as a whole token.
 constexpr std::size_t kLeastLooseSecret = 4;
+// A listed word or secret of this many hex digits turns up inside a digest
+// by chance once in some hundred million digests: found inside a hex run, it
+// is the original itself, not a piece of a digest.
+constexpr std::size_t kLeastChanceFreeHex = 8;
+
+bool IsAsciiAlnum(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+}
 
 // Letters and digits of any script.
 bool IsWordChar(wchar_t c)
 {
-    return c != L'\0' && ::IsCharAlphaNumericW(c);
+    return c < 0x80 ? IsAsciiAlnum(c) : ::IsCharAlphaNumericW(c) != FALSE;
 }
 
 bool IsHex(wchar_t c)
@@ -39,11 +48,6 @@ bool IsHex(wchar_t c)
 bool IsDigit(wchar_t c)
 {
     return c >= L'0' && c <= L'9';
-}
-
-bool IsAsciiAlnum(wchar_t c)
-{
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || IsDigit(c);
 }
 
 bool IsLineBreak(wchar_t c)
@@ -250,9 +254,10 @@ std::size_t MatchIpv6(std::wstring_view text, std::size_t at)
     return 0;
 }
 
+// Letters of any script, as addresses with international names have them.
 bool IsMailLocal(wchar_t c)
 {
-    return IsAsciiAlnum(c) || std::wstring_view(L"._%+-").find(c) != std::wstring_view::npos;
+    return IsWordChar(c) || std::wstring_view(L"._%+-").find(c) != std::wstring_view::npos;
 }
 
 std::size_t MatchMail(std::wstring_view text, std::size_t at)
@@ -268,14 +273,14 @@ std::size_t MatchMail(std::wstring_view text, std::size_t at)
     std::size_t end = i;
     for (;;) {
         const std::size_t start = i;
-        while (i < text.size() && (IsAsciiAlnum(text[i]) || text[i] == L'-'))
+        while (i < text.size() && (IsWordChar(text[i]) || text[i] == L'-'))
             ++i;
         if (i == start)
             break;
         ++labels;
         lastLabel = i - start;
         end = i;
-        if (At(text, i) != L'.' || !IsAsciiAlnum(At(text, i + 1)))
+        if (At(text, i) != L'.' || !IsWordChar(At(text, i + 1)))
             break;
         ++i;
     }
@@ -377,7 +382,7 @@ private:
         // The RID after the domain part stays.
         if (literal.kind == Sid && IsDigit(after))
             return false;
-        if ((literal.kind == Word || literal.kind == Secret) && insideHexRun(at, length))
+        if ((literal.kind == Word || literal.kind == Secret) && !literal.longHex && insideHexRun(at, length))
             return false;
         return true;
     }
@@ -491,7 +496,8 @@ void CPrivacyMask::addLiteral(const std::wstring& form, const std::wstring& key,
         node = step->second;
     }
     m_nodes[node].ends.push_back(static_cast<std::uint32_t>(m_literals.size()));
-    m_literals.push_back({key, kind, wholeWord, escaped});
+    const auto hexDigits = static_cast<std::size_t>(std::count_if(form.begin(), form.end(), IsHex));
+    m_literals.push_back({key, kind, wholeWord, escaped, hexDigits >= kLeastChanceFreeHex});
 }
 
 bool CPrivacyMask::CanCutAfter(wchar_t c) const

@@ -97,6 +97,8 @@ private:
         EKind kind;
         bool wholeWord;
         bool escaped; // the form a registry export writes
+        // Of enough hex digits never to turn up inside a digest by chance.
+        bool longHex;
     };
     // A trie over the lower-cased literals.
     struct CNode {

@@ -48,6 +48,7 @@ TEST(PrivacyMask, ReplacesWhatItShouldAndNothingElse)
         // A secret shorter than four characters only as a whole token.
         {L"TOKEN=s3cr3t-value;x=abc [abc] abcd xabc abc1", L"TOKEN=secret1;x=secret2 [secret2] abcd xabc abc1"},
         {L"mail jdoe@acme.com, support@zarvo.com.", L"mail mail1, support@zarvo.com."},
+        {L"j\u00F6rg@acme.com, jos\u00E9@b\u00FCcher.de", L"mail2, mail3"},
         {L"ping 10.0.0.15.", L"ping ip1."},
         {L"gateway 192.168.1.1\r\n", L"gateway ip2\r\n"},
         {L"10.0.0.15 again", L"ip1 again"},
@@ -71,8 +72,9 @@ TEST(PrivacyMask, ReplacesWhatItShouldAndNothingElse)
     EXPECT_EQ(key[1], (std::pair<std::wstring, std::wstring>{L"host1", L"ACME-PC"}));
 }
 
-// Pieces of digests and GUIDs stay; a registry export's escaped form is the
-// same secret; at equal length a listed word goes before a name.
+// Pieces of digests and GUIDs stay, but a secret of many hex digits is
+// itself wherever it stands; a registry export's escaped form is the same
+// secret; at equal length a listed word goes before a name.
 TEST(PrivacyMask, WordsAndSecretsSpareDigestsAndMatchEscapedForms)
 {
     CPrivacyMask::CConfig config;
@@ -81,9 +83,10 @@ TEST(PrivacyMask, WordsAndSecretsSpareDigestsAndMatchEscapedForms)
     config.secrets = {L"pa\\ss\"wd", L"0123456789abcdef0123", L"abc"};
     CPrivacyMask mask(config);
     const Cases cases = {
-        {L"{0123CAFE-0000-1111-2222-333344445555} 89abcafe0123456789abcdef01234567 abc-0123456789abcdef0123456789",
-         L"{0123CAFE-0000-1111-2222-333344445555} 89abcafe0123456789abcdef01234567 abc-0123456789abcdef0123456789"},
+        {L"{0123CAFE-0000-1111-2222-333344445555} 89abcafe00112233445566778899aabb abc-0123456789abcdef",
+         L"{0123CAFE-0000-1111-2222-333344445555} 89abcafe00112233445566778899aabb abc-0123456789abcdef"},
         {L"cafe-babe, cafe_0123456789abcdef0123", L"word1-babe, word1_secret1"},
+        {L"id-0123456789abcdef0123-ff 89ab0123456789ABCDEF0123", L"id-secret1-ff 89absecret1"},
         {L"ACME and acme", L"word2 and word2"},
         {L"\"Password\"=\"pa\\\\ss\\\"wd\" and pa\\ss\"wd", L"\"Password\"=\"secret2\" and secret2"},
     };
