@@ -74,37 +74,6 @@ void AppendString(std::vector<BYTE>& bytes, const std::wstring& text)
     bytes.push_back(0);
 }
 
-// The SID that stands in for a user SID whose text the filter masked to
-// "sid<k>-<rest>": S-1-5-21-0-0-<k>-<rest>, so that the same original
-// gives the same SID and a reader still sees a domain account. Any other
-// masked text gives the null SID S-1-0-0.
-std::vector<BYTE> StandInSid(const std::wstring& masked)
-{
-    std::vector<std::uint32_t> parts = {21, 0, 0};
-    bool valid = masked.compare(0, 3, L"sid") == 0;
-    std::size_t at = 3;
-    while (valid && at <= masked.size()) {
-        std::uint64_t number = 0;
-        const std::size_t start = at;
-        for (; at < masked.size() && masked[at] >= L'0' && masked[at] <= L'9' && number <= 0xFFFFFFFFu; ++at)
-            number = number * 10 + (masked[at] - L'0');
-        valid = at > start && number <= 0xFFFFFFFFu && (at == masked.size() || masked[at] == L'-');
-        parts.push_back(static_cast<std::uint32_t>(number));
-        ++at;
-    }
-    BYTE authority = 5;
-    if (!valid || parts.size() < 5 || parts.size() > SID_MAX_SUB_AUTHORITIES) {
-        authority = 0;
-        parts = {0};
-    }
-    std::vector<BYTE> sid = {SID_REVISION, static_cast<BYTE>(parts.size()), 0, 0, 0, 0, 0, authority};
-    for (std::uint32_t part : parts) {
-        for (int i = 0; i < 4; ++i)
-            sid.push_back(static_cast<BYTE>(part >> (8 * i)));
-    }
-    return sid;
-}
-
 // The user SID of a masked record: as it is when the filter leaves its text
 // alone, its stand-in when not; empty when the bytes are no SID.
 std::vector<BYTE> MaskSid(const BYTE* bytes, std::size_t length, Bas::ILogFilter& filter)

@@ -341,6 +341,23 @@ TEST(MaskedBinary, TextRunsMaskedInTheirOwnEncoding)
                     Bytes({0}), Ansi("ali"), Bytes({0})}));
     EXPECT_EQ(Glean::MaskBinary(Join({Bytes({0xC0, 0xEB, 0xE8, 0xF1, 0xE0, 0})}), filter, 1251),
               Join({Ansi("user2"), Bytes({0})}));
+    // An ANSI string ended by its zero with UTF-16 text right after it: the
+    // name at its end is the ANSI string's.
+    EXPECT_EQ(Glean::MaskBinary(Join({Ansi("by alice"), Bytes({0}), Utf16(L"xyz"), Bytes({0, 0})}), filter),
+              Join({Ansi("by user1"), Bytes({0}), Utf16(L"xyz"), Bytes({0, 0})}));
+    // SIDs in their binary form (as a profile's Sid value or a security
+    // descriptor holds them) keep their length: the user's stand-in, the
+    // null authority for anything else, a well-known SID as it is.
+    const auto sid = [](int authority, std::initializer_list<std::uint32_t> parts) {
+        std::vector<BYTE> bytes = {1, static_cast<BYTE>(parts.size()), 0, 0, 0, 0, 0, static_cast<BYTE>(authority)};
+        for (const std::uint32_t part : parts)
+            bytes.insert(bytes.end(), {static_cast<BYTE>(part), static_cast<BYTE>(part >> 8),
+                                       static_cast<BYTE>(part >> 16), static_cast<BYTE>(part >> 24)});
+        return bytes;
+    };
+    EXPECT_EQ(Glean::MaskBinary(Join({Bytes({9}), sid(5, {21, 11, 22, 33, 1001}), sid(5, {21, 44, 7}), sid(5, {18})}),
+                                filter),
+              Join({Bytes({9}), sid(5, {21, 0, 0, 7, 1001}), sid(0, {0, 0, 0}), sid(5, {18})}));
     // Data without originals comes back byte for byte, whatever it holds.
     std::vector<BYTE> all;
     for (int round = 0; round < 3; ++round) {
