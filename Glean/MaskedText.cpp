@@ -14,6 +14,10 @@ constexpr std::size_t kProbe = 0x10000;
 // The file is read a block at a time; a line longer than that is cut where
 // nothing the mask finds can straddle the cut.
 constexpr std::size_t kBlock = 0x100000;
+// A line cut where no character allows it is cut this far before the end of
+// what has been read, so that an original going on past the cut is seen
+// whole.
+constexpr std::size_t kTail = 0x10000;
 
 // Characters after which a long line may be cut: blanks and punctuation
 // that no address, mail address, SID or name pattern holds. All lie below
@@ -245,16 +249,50 @@ std::size_t CMaskedReader::cutPoint() const
             if (IsCutCharacter(c) && m_mask.CanCutAfter(c))
                 return unit * 2;
         }
-        return pending.size() & ~std::size_t(1);
+        return safeCut();
     }
     for (std::size_t at = pending.size(); at > 1; --at) {
         const auto c = static_cast<unsigned char>(pending[at - 1]);
         if (IsCutCharacter(c) && m_mask.CanCutAfter(c))
             return at;
     }
-    // One token longer than a block: cut where a character ends.
-    const std::size_t whole = m_encoding == Utf8 ? WholeUtf8(pending) : WholeAnsi(pending);
-    return whole > 0 ? whole : pending.size();
+    return safeCut();
+}
+
+std::size_t CMaskedReader::safeCut() const
+{
+    // No such character in a whole block: one token longer than that, or a
+    // line whose blanks are all part of a listed word or the owner's name.
+    // It is read as the mask reads it, and cut where no original lies
+    // across, some way before the end.
+    const std::string_view pending = m_pending;
+    if (m_encoding == Utf16 || m_encoding == Utf16BigEndian) {
+        std::wstring text(pending.size() / 2, L'\0');
+        for (std::size_t i = 0; i < text.size(); ++i)
+            text[i] = WideUnit(pending, i, m_encoding == Utf16BigEndian);
+        const std::size_t at = text.size() - kTail / 2;
+        const std::size_t cut = m_mask.SafeCut(text, at);
+        return 2 * (cut > 0 ? cut : at);
+    }
+    const auto whole = [&](std::string_view bytes) { return m_encoding == Utf8 ? WholeUtf8(bytes) : WholeAnsi(bytes); };
+    const std::string_view bytes = pending.substr(0, whole(pending));
+    const std::size_t at = whole(bytes.substr(0, bytes.size() - kTail));
+    if (at == 0)
+        return bytes.empty() ? pending.size() : bytes.size();
+    unsigned codePage = 0;
+    if (!IsAscii(bytes)) {
+        if (m_encoding == Utf8 && IsValidUtf8(bytes))
+            codePage = CP_UTF8;
+        else if (Bas::Narrow(Bas::Widen(bytes, CP_ACP), CP_ACP) == bytes)
+            codePage = CP_ACP;
+    }
+    if (codePage == 0) {
+        const std::size_t cut = m_mask.SafeCut(FromBytes(bytes), at);
+        return cut > 0 ? cut : at;
+    }
+    const std::wstring text = Bas::Widen(bytes, codePage);
+    const std::size_t cut = m_mask.SafeCut(text, Bas::Widen(bytes.substr(0, at), codePage).size());
+    return cut > 0 ? Bas::Narrow(std::wstring_view(text).substr(0, cut), codePage).size() : at;
 }
 
 void CMaskedReader::maskPiece(std::size_t from, std::size_t to)

@@ -63,6 +63,7 @@ private:
     void maskWide(std::string_view bytes);
     // Where a line too long to wait for may be cut, in pending bytes.
     std::size_t cutPoint() const;
+    std::size_t safeCut() const;
     std::wstring filter(const std::wstring& text);
 
     Bas::CFile& m_file;

@@ -498,17 +498,28 @@ void CPrivacyMask::addLiteral(const std::wstring& form, const std::wstring& key,
     m_nodes[node].ends.push_back(static_cast<std::uint32_t>(m_literals.size()));
     const auto hexDigits = static_cast<std::size_t>(std::count_if(form.begin(), form.end(), IsHex));
     m_literals.push_back({key, kind, wholeWord, escaped, hexDigits >= kLeastChanceFreeHex});
+    for (const wchar_t c : form) {
+        const auto place = std::lower_bound(m_characters.begin(), m_characters.end(), c);
+        if (place == m_characters.end() || *place != c)
+            m_characters.insert(place, c);
+    }
 }
 
 bool CPrivacyMask::CanCutAfter(wchar_t c) const
 {
     wchar_t lower[2] = {c, L'\0'};
     ::CharLowerBuffW(lower, 1);
-    for (const CNode& node : m_nodes)
-        for (const auto& [character, child] : node.next)
-            if (character == lower[0] || character == c)
-                return false;
-    return true;
+    return !std::binary_search(m_characters.begin(), m_characters.end(), lower[0]) &&
+           !std::binary_search(m_characters.begin(), m_characters.end(), c);
+}
+
+std::size_t CPrivacyMask::SafeCut(const std::wstring& text, std::size_t at) const
+{
+    std::vector<std::wstring> keys;
+    for (const CMatch& match : scan(text, Bas::ILogFilter::Plain, keys))
+        if (match.at < at && at < match.at + match.length)
+            return match.at;
+    return at;
 }
 
 const wchar_t* CPrivacyMask::KindName(EKind kind)

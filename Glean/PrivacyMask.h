@@ -83,6 +83,10 @@ public:
     // Whether no original the mask looks for by name or word holds the
     // character: a text may be cut after it without cutting one in two.
     bool CanCutAfter(wchar_t c) const;
+    // The last position at or before `at` that no original found in the
+    // text lies across: the text cut there, each part masked on its own
+    // hides all that the whole text masked would.
+    std::size_t SafeCut(const std::wstring& text, std::size_t at) const;
 
     // The stand-ins given so far, each with what it stands for.
     std::vector<std::pair<std::wstring, std::wstring>> Key() const;
@@ -123,6 +127,7 @@ private:
 
     std::vector<CLiteral> m_literals; // in the order of precedence at equal length
     std::vector<CNode> m_nodes;       // the root first
+    std::vector<wchar_t> m_characters; // of all literals, sorted
     std::wstring m_keptMail;
     mutable Bas::CLock m_lock;
     std::map<std::wstring, std::wstring> m_standIns; // by key

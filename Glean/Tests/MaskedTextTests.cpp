@@ -120,6 +120,28 @@ TEST(MaskedText, OriginalsAcrossBlockEdgesAndInLongLines)
     EXPECT_EQ(masked.bytes.find("jdoe"), std::string::npos);
     EXPECT_EQ(masked.bytes.find("ACME"), std::string::npos);
     EXPECT_EQ(masked.bytes.size(), line.size() / 18 * 17);
+
+    // Lines whose only blanks are part of a listed word, in UTF-8 and in
+    // UTF-16, with a name right across the end of the first block.
+    Glean::CPrivacyMask::CConfig config = Config();
+    config.words = {L"Project Falcon"};
+    Glean::CPrivacyMask spaced(config);
+    std::string prose;
+    while (prose.size() < 0x100000 - 3)
+        prose += "lorem ipsum ";
+    prose.resize(0x100000 - 3);
+    prose += " jdoe ";
+    while (prose.size() < 0x300000)
+        prose += "dolor ";
+    folder.WriteBytes(L"prose.log", prose);
+    EXPECT_EQ(ReadMasked(spaced, folder / L"prose.log").bytes.find("jdoe"), std::string::npos);
+    std::wstring wide(0x80000 - 3, L'x');
+    wide += L" ACME-PC and 10.20.30.40 ";
+    wide.append(0x100000, L'y');
+    folder.WriteBytes(L"prose16.log", "\xFF\xFE" + Utf16(wide));
+    const std::string masked16 = ReadMasked(spaced, folder / L"prose16.log").bytes;
+    EXPECT_EQ(masked16.find(Utf16(L"ACME")), std::string::npos);
+    EXPECT_NE(masked16.find(Utf16(L" host1 and ip")), std::string::npos);
 }
 
 // Ahead of the writer nothing gets a stand-in: the data is void until the
