@@ -1,6 +1,7 @@
 #include "MaskedText.h"
 
 #include "Errors.h"
+#include "MaskedBinary.h"
 #include "TextTools.h"
 
 #include <algorithm>
@@ -270,9 +271,15 @@ std::size_t CMaskedReader::safeCut() const
         std::wstring text(pending.size() / 2, L'\0');
         for (std::size_t i = 0; i < text.size(); ++i)
             text[i] = WideUnit(pending, i, m_encoding == Utf16BigEndian);
-        const std::size_t at = text.size() - kTail / 2;
-        const std::size_t cut = m_mask.SafeCut(text, at);
-        return 2 * (cut > 0 ? cut : at);
+        // Text of a code page among the units is read byte for byte as
+        // well; the cut moves back until neither reading lies across it.
+        const std::wstring bytes = FromBytes(pending);
+        std::size_t cut = text.size() - kTail / 2;
+        for (std::size_t last = 0; cut > 0 && cut != last;) {
+            last = cut;
+            cut = m_mask.SafeCut(bytes, 2 * m_mask.SafeCut(text, cut)) / 2;
+        }
+        return 2 * (cut > 0 ? cut : text.size() - kTail / 2);
     }
     const auto whole = [&](std::string_view bytes) { return m_encoding == Utf8 ? WholeUtf8(bytes) : WholeAnsi(bytes); };
     const std::string_view bytes = pending.substr(0, whole(pending));
@@ -310,21 +317,58 @@ void CMaskedReader::maskPiece(std::size_t from, std::size_t to)
 
 void CMaskedReader::maskWide(std::string_view bytes)
 {
+    // Lines of UTF-16 text go through the mask together. A line with units
+    // that text of a code page gives when read as UTF-16 (what a program
+    // appended in its own code page, or UTF-16 shifted by an odd byte
+    // after it) is read that way too, on its own.
+    const bool big = m_encoding == Utf16BigEndian;
+    const std::size_t units = bytes.size() / 2;
+    std::size_t batch = 0;
+    for (std::size_t unit = 0; unit < units;) {
+        std::size_t end = unit;
+        bool foreign = false;
+        while (end < units) {
+            const wchar_t c = WideUnit(bytes, end++, big);
+            if (c == L'\n')
+                break;
+            foreign = foreign || (c >= 0x2020 && c != 0xFEFF);
+        }
+        if (foreign) {
+            maskWideText(bytes.substr(2 * batch, 2 * (unit - batch)), false);
+            maskWideText(bytes.substr(2 * unit, 2 * (end - unit)), true);
+            batch = end;
+        }
+        unit = end;
+    }
+    maskWideText(bytes.substr(2 * batch), false);
+}
+
+void CMaskedReader::maskWideText(std::string_view bytes, bool foreign)
+{
+    if (bytes.empty())
+        return;
     const bool big = m_encoding == Utf16BigEndian;
     std::wstring text(bytes.size() / 2, L'\0');
     for (std::size_t i = 0; i < text.size(); ++i)
         text[i] = WideUnit(bytes, i, big);
     const std::wstring masked = filter(text);
+    std::string out;
     if (masked == text) {
-        m_out.append(bytes);
-        return;
+        out = bytes;
+    } else {
+        for (const wchar_t unit : masked) {
+            const auto low = static_cast<char>(unit & 0xFF);
+            const auto high = static_cast<char>(unit >> 8);
+            out += big ? high : low;
+            out += big ? low : high;
+        }
     }
-    for (const wchar_t unit : masked) {
-        const auto low = static_cast<char>(unit & 0xFF);
-        const auto high = static_cast<char>(unit >> 8);
-        m_out += big ? high : low;
-        m_out += big ? low : high;
+    if (foreign) {
+        const std::vector<BYTE> data = MaskBinary(std::vector<BYTE>(out.begin(), out.end()),
+                                                  [this](const std::wstring& piece) { return filter(piece); });
+        out.assign(data.begin(), data.end());
     }
+    m_out += out;
 }
 
 bool CMaskedReader::maskUnicode8(std::string_view bytes)
@@ -344,17 +388,26 @@ bool CMaskedReader::maskUnicode8(std::string_view bytes)
 
 void CMaskedReader::maskLines8(std::string_view bytes)
 {
-    if (bytes.empty() || maskUnicode8(bytes))
+    if (bytes.empty() || (bytes.find('\0') == std::string_view::npos && maskUnicode8(bytes)))
         return;
     // A line that is not valid in the file's encoding is taken in the ANSI
     // code page, line by line, so that such a line leaves the others as
-    // they are.
+    // they are. A line with zero bytes holds UTF-16 text (what a program
+    // appended in UTF-16): its runs of text are masked in the encoding
+    // each has.
     for (std::size_t start = 0; start < bytes.size();) {
         const std::size_t newline = bytes.find('\n', start);
         const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
         const std::string_view line = bytes.substr(start, end - start);
-        if (!maskUnicode8(line))
+        if (line.find('\0') != std::string_view::npos) {
+            const std::vector<BYTE> masked =
+                MaskBinary(std::vector<BYTE>(line.begin(), line.end()),
+                           [this](const std::wstring& piece) { return filter(piece); },
+                           m_encoding == Utf8 ? CP_UTF8 : CP_ACP);
+            m_out.append(masked.begin(), masked.end());
+        } else if (!maskUnicode8(line)) {
             maskAnsi(line);
+        }
         start = end;
     }
 }

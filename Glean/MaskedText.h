@@ -61,6 +61,9 @@ private:
     bool maskUnicode8(std::string_view bytes);
     void maskAnsi(std::string_view line);
     void maskWide(std::string_view bytes);
+    // UTF-16 text, and with `foreign` the text of other encodings among its
+    // bytes.
+    void maskWideText(std::string_view bytes, bool foreign);
     // Where a line too long to wait for may be cut, in pending bytes.
     std::size_t cutPoint() const;
     std::size_t safeCut() const;

@@ -144,6 +144,26 @@ TEST(MaskedText, OriginalsAcrossBlockEdgesAndInLongLines)
     EXPECT_NE(masked16.find(Utf16(L" host1 and ip")), std::string::npos);
 }
 
+// Text that another program appended in another encoding: UTF-16 after an
+// ASCII start (at either byte alignment), text of the code page after a
+// UTF-16 start.
+TEST(MaskedText, TextAppendedInAnotherEncoding)
+{
+    Testing::CTestFolder folder;
+    Glean::CPrivacyMask mask(Config());
+    const std::string ascii(0x11000, 'a');
+    for (const std::string& gap : {std::string("\r\n"), std::string("\r\nx")}) {
+        folder.WriteBytes(L"late16.log", ascii + gap + Utf16(L"user jdoe on ACME-PC\r\n"));
+        EXPECT_EQ(ReadMasked(mask, folder / L"late16.log").bytes, ascii + gap + Utf16(L"user user1 on host1\r\n"));
+    }
+    const std::string start = "\xFF\xFE" + Utf16(L"started\r\n");
+    folder.WriteBytes(L"lateAnsi.log", start + "echo by jdoe on ACME-PC\r\n");
+    EXPECT_EQ(ReadMasked(mask, folder / L"lateAnsi.log").bytes, start + "echo by user1 on host1\r\n");
+    // UTF-16 again after an odd number of such bytes.
+    folder.WriteBytes(L"lateBoth.log", start + "odd by jdoe\r\n" + Utf16(L"again ACME-PC\r\n"));
+    EXPECT_EQ(ReadMasked(mask, folder / L"lateBoth.log").bytes, start + "odd by user1\r\n" + Utf16(L"again host1\r\n"));
+}
+
 // Ahead of the writer nothing gets a stand-in: the data is void until the
 // writer's turn has given them, and then it reads as at the writer's turn.
 TEST(MaskedText, AheadOfTheWriterNewOriginalsVoidTheData)
