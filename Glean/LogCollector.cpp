@@ -51,16 +51,20 @@ std::uint64_t FileLength(const std::wstring& path)
 }
 
 // A privacy key of an earlier run holds every original of its archive: it
-// is never collected. A key says so in its first line.
-// A key says so in its first line; one of the earlier versions has the one
-// name they were all saved under.
+// is never collected. A key is known by its first line, or by the end of
+// the name every key is saved under (which the keys of earlier versions,
+// without a title, have too).
 void RefusePrivacyKey(Bas::CFile& file, const std::wstring& path)
 {
     char head[kPrivacyKeyProbeBytes];
     const std::size_t read = file.Read(head, sizeof head);
     file.Seek(0);
+    const std::wstring name = Bas::FileNameOf(path);
+    const std::size_t suffix = kPrivacyKeySuffix.size();
     if (IsPrivacyKey(std::string_view(head, read)) ||
-        ::CompareStringOrdinal(Bas::FileNameOf(path).c_str(), -1, L"Glean-privacy-key.txt", -1, TRUE) == CSTR_EQUAL)
+        (name.size() >= suffix &&
+         ::CompareStringOrdinal(name.c_str() + name.size() - suffix, static_cast<int>(suffix), kPrivacyKeySuffix.data(),
+                                static_cast<int>(suffix), TRUE) == CSTR_EQUAL))
         Bas::ThrowCheck(MSG_PRIVACY_KEY_NOT_COLLECTED, path);
 }
 

@@ -4,6 +4,7 @@
 #include "File.h"
 #include "Handles.h"
 #include "NativeFileSystem.h"
+#include "PrivacyMask.h"
 #include "ZipCompressor.h"
 
 #include <sddl.h>
@@ -16,7 +17,6 @@ namespace Glean {
 namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-constexpr wchar_t kKeySuffix[] = L"-privacy-key.txt";
 // Names tried before a folder is taken as full.
 constexpr unsigned kMaxNumber = 1000;
 
@@ -94,7 +94,23 @@ bool IsPrivacyKey(std::string_view firstBytes)
 {
     if (firstBytes.substr(0, kUtf8Mark.size()) == kUtf8Mark)
         firstBytes.remove_prefix(kUtf8Mark.size());
-    return firstBytes.substr(0, kPrivacyKeyTitle.size()) == kPrivacyKeyTitle;
+    if (firstBytes.substr(0, kPrivacyKeyTitle.size()) == kPrivacyKeyTitle)
+        return true;
+    // A key whose title line was cut off begins with a pair: a stand-in
+    // ("user1", "secret12") and a tab.
+    std::size_t letters = 0;
+    while (letters < firstBytes.size() && firstBytes[letters] >= 'a' && firstBytes[letters] <= 'z')
+        ++letters;
+    std::size_t end = letters;
+    while (end < firstBytes.size() && firstBytes[end] >= '0' && firstBytes[end] <= '9')
+        ++end;
+    if (end == letters || end == firstBytes.size() || firstBytes[end] != '\t')
+        return false;
+    const std::wstring kind(firstBytes.begin(), firstBytes.begin() + static_cast<std::ptrdiff_t>(letters));
+    for (int k = 0; k < CPrivacyMask::KindCount; ++k)
+        if (kind == CPrivacyMask::KindName(static_cast<CPrivacyMask::EKind>(k)))
+            return true;
+    return false;
 }
 
 std::wstring PrivacyKeyPathFor(const std::wstring& archivePath)
@@ -104,7 +120,7 @@ std::wstring PrivacyKeyPathFor(const std::wstring& archivePath)
     // A leading dot starts a name, not an extension.
     const auto dot = archivePath.rfind(L'.');
     const std::size_t end = dot != std::wstring::npos && dot > nameStart ? dot : archivePath.size();
-    return archivePath.substr(0, end) + kKeySuffix;
+    return archivePath.substr(0, end) + std::wstring(kPrivacyKeySuffix);
 }
 
 std::wstring DatedPrivacyKeyName(const SYSTEMTIME& time, unsigned number)
@@ -115,7 +131,7 @@ std::wstring DatedPrivacyKeyName(const SYSTEMTIME& time, unsigned number)
     std::wstring name = text;
     if (number > 1)
         name += L"-" + std::to_wstring(number);
-    return name + kKeySuffix;
+    return name + std::wstring(kPrivacyKeySuffix);
 }
 
 std::string PrivacyKeyText(const std::wstring& archiveName, const CPrivacyKeyPairs& pairs)

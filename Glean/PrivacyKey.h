@@ -17,11 +17,14 @@ using CPrivacyKeyPairs = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // The words a key's first line begins with, after the UTF-8 mark.
 inline constexpr std::string_view kPrivacyKeyTitle = "Glean privacy key";
+// The end of every name a key is saved under.
+inline constexpr std::wstring_view kPrivacyKeySuffix = L"-privacy-key.txt";
 // How many first bytes of a file IsPrivacyKey needs: the mark and the title.
 inline constexpr std::size_t kPrivacyKeyProbeBytes = 3 + kPrivacyKeyTitle.size();
 
-// True when the bytes, after an optional UTF-8 mark, begin with the title:
-// the file is a key, whatever its name.
+// True when the bytes, after an optional UTF-8 mark, begin with the title,
+// or with a line of pairs ("user1<TAB>..."), as a key does whose title was
+// cut off: the file is a key, whatever its name.
 bool IsPrivacyKey(std::string_view firstBytes);
 
 // The key of an archive, beside it: the archive's file name without its

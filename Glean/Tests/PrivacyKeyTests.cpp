@@ -36,8 +36,12 @@ TEST(PrivacyKey, KnownByItsFirstLine)
                     "user1\tjdoe\r\nhost1\tACME-PC\r\nword1\t\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\r\n");
     EXPECT_TRUE(Glean::IsPrivacyKey(text.substr(0, Glean::kPrivacyKeyProbeBytes)));
     EXPECT_TRUE(Glean::IsPrivacyKey("Glean privacy key"));
+    // Its title cut off, a key still begins with a pair.
+    EXPECT_TRUE(Glean::IsPrivacyKey(text.substr(text.find("user1"), Glean::kPrivacyKeyProbeBytes)));
+    EXPECT_TRUE(Glean::IsPrivacyKey("\xEF\xBB\xBFsecret1234567890\tx"));
     for (const std::string_view other : {"", "\xEF\xBB\xBF", "\xEF\xBB\xBFGlean privacy ke", "glean privacy key",
-                                         " Glean privacy key", "\xEF\xBBGlean privacy key", "user1\tjdoe\r\n"})
+                                         " Glean privacy key", "\xEF\xBBGlean privacy key", "users1\tjdoe\r\n",
+                                         "user\tjdoe", "user1 jdoe", "User1\tjdoe", "1\tx", "user12"})
         EXPECT_FALSE(Glean::IsPrivacyKey(other)) << other;
 }
 
