@@ -23,7 +23,8 @@ public:
         // order.
         Registering,
         // Gives none, ahead of the writer: what has no stand-in yet is
-        // kept, and the data is then void until Settle has given them.
+        // kept, and the data is then void, to be made again at the
+        // writer's turn (Settle gives them when the entry fails instead).
         Ahead,
     };
     enum EEncoding { Binary, Utf16, Utf16BigEndian, Utf8, Ansi };

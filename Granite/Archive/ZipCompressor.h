@@ -58,8 +58,9 @@ public:
     // For an input read ahead of the writer: whether what it made is void
     // and must be made again at the writer's turn, after Settle.
     virtual bool Void() const { return false; }
-    // At the writer's turn, in archive order: what the input found ahead
-    // takes effect (the mask's stand-ins for what it met first).
+    // At the writer's turn, in archive order, for an entry read ahead that
+    // fails: what the input found takes effect (the mask's stand-ins for
+    // what it met first), as if the writer had read it.
     virtual void Settle() {}
 };
 

@@ -71,6 +71,14 @@ void DeflateSource(const CZipPipeline::CSource& source, const std::wstring& stor
         // What the input still holds is read for what it finds; the data
         // is made again at the writer's turn.
         ReadToTheEnd(input, pool);
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException*) {
+        // Refused once its data has begun: the writer alone reads the rest
+        // of a filtered input all the same.
+        if (ahead.input)
+            ReadToTheEnd(input, pool);
+        throw;
     }
     ahead.voided = input.Void();
     if (spill)
@@ -152,6 +160,9 @@ void CZipPipeline::addHere(const CSource& source)
     Bas::CFile file(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     CDeflatedEntry status;
     CZipCompressor::SourceStatus(file, source.stream, status.dosDate, status.dosTime, status.attributes);
+    // An entry the archive refuses is refused before its file is read, as
+    // at the turn of an entry made ahead.
+    m_zip.CheckEntry(source.name, source.comment);
     CFileInput plain(file);
     const std::unique_ptr<IEntryInput> filtered = source.input ? source.input(file, false) : nullptr;
     IEntryInput& input = filtered ? *filtered : plain;
@@ -219,10 +230,12 @@ void CZipPipeline::AddNext()
     // The writer alone meets a source it cannot open before the limits of
     // the archive, and one it cannot read after them: then a limit's error
     // is the one to give. What a filter found while it read takes effect
-    // where the writer alone would have read too.
+    // where the writer alone would have read too: for an entry that fails
+    // here (one whose data was void is read again below, and what it finds
+    // takes effect then, as the writer alone finds it).
     if (planned.ahead->opened && !user) {
         m_zip.CheckEntry(planned.source.name, planned.source.comment);
-        if (planned.ahead->input)
+        if (error && planned.ahead->input)
             planned.ahead->input->Settle();
     }
     if (error)
