@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # A masked archive tried on every channel an original could take: registry
-# values of every type (hex forms and binary, UTF-16 and ANSI text inside),
-# a secret-named value, folder and file names of collected files (local
-# headers, central directory names, comments), an installer log in UTF-16
-# without a mark, a text file whose first non-ASCII byte comes after 64 KiB
-# (byte for byte, nothing to mask), and a key of an earlier run lying among
-# the collected files (left out). The same settings with Threads=1 and
-# Threads=4 give the same entries and the same key.
+# values of every type (hex forms and binary, UTF-16 and ANSI text inside,
+# an ANSI string with UTF-16 right after its zero, the user's SID in binary
+# form), a secret-named value, folder and file names of collected files
+# (local headers, central directory names, comments), an installer log in
+# UTF-16 without a mark, a text file whose first non-ASCII byte comes after
+# 64 KiB (byte for byte, nothing to mask), text appended in another encoding
+# (UTF-16 after ASCII, ANSI after UTF-16), a secret of hex digits after a
+# dash, a mail address with a letter of another script, a line of 3 MiB
+# whose blanks are part of a listed word with a name across the first cut,
+# and keys of an earlier run lying among the collected files, one with its
+# title cut off (left out). The same settings with Threads=1 and Threads=4
+# give the same entries and the same key.
 #   privacy_channels_test.sh GLEAN_EXE GLEAN0_DLL WORK_DIR
 set -u
 glean=$1 module=$2 work=$3
@@ -20,6 +25,12 @@ fail=0
 names=$("$WINE" cmd /c 'echo %USERNAME%^|%COMPUTERNAME%' 2>/dev/null | tr -d '\r')
 IFS='|' read -r user computer <<<"$names"
 [ -n "$user" ] && [ -n "$computer" ] || { echo "no names from Wine: '$names'"; exit 1; }
+# The user's SID, from the profile Wine made for the user.
+sid=$("$WINE" reg query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList' 2>/dev/null |
+  grep -o 'S-1-5-21-[0-9-]*' | head -1)
+[ -n "$sid" ] || { echo "no user SID from Wine"; exit 1; }
+token=0123456789abcdef0123456789abcdef
+export GLEAN_API_TOKEN=$token
 
 # Registry values of every type, each holding originals.
 hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
@@ -29,6 +40,9 @@ reg_add /v Profile /t REG_EXPAND_SZ /d "C:\\Users\\$user\\AppData;%TEMP%"
 reg_add /v Hosts /t REG_MULTI_SZ /d "host $computer\\0gateway 10.77.1.2\\0mail $user@example.net"
 reg_add /v WideBlob /t REG_BINARY /d "0102$(wide_hex "owner $user on $computer")0000"
 reg_add /v AnsiBlob /t REG_BINARY /d "ff$(hex "server 10.77.3.4 for $user")00"
+reg_add /v AnsiThenWide /t REG_BINARY /d "$(hex "by $user")00$(wide_hex xyz)0000"
+binary_sid=$(/usr/bin/python3 -c 'import sys; p = sys.argv[1].split("-"); print((bytes([1, len(p) - 3, 0, 0, 0, 0, 0, int(p[2])]) + b"".join(int(x).to_bytes(4, "little") for x in p[3:])).hex())' "$sid")
+reg_add /v ProfileSid /t REG_BINARY /d "$binary_sid"
 reg_add /v DbPassword /t REG_SZ /d 'x7!Zq'
 reg_add /v "$user" /t REG_SZ /d "value named after the user"
 "$WINE" reg add "$key\\$computer" /v Note /d "a key named after the computer" /f >/dev/null 2>&1
@@ -41,6 +55,13 @@ head -c 70000 /dev/zero | tr '\0' 'a' >"$data/late.txt"
 printf '\r\ncaf\xe9 au lait\r\n' >>"$data/late.txt"
 printf '\xef\xbb\xbfGlean privacy key: the stand-ins in Old.zip and what they stand for.\r\nuser1\t%s\r\n' "$user" \
   >"$data/Old-privacy-key.txt"
+printf 'secret1\tOldSecret-42\r\n' >"$data/pairs.txt"
+{ head -c 70000 /dev/zero | tr '\0' 'a'; printf '\r\n'; printf 'user %s on %s\r\n' "$user" "$computer" | iconv -t UTF-16LE; } \
+  >"$data/late16.txt"
+{ printf '\xff\xfe'; printf 'started\r\n' | iconv -t UTF-16LE; printf 'echo by %s at 10.77.5.6\r\n' "$user"; } >"$data/appended.log"
+printf 'token id-%s, from j\xc3\xb6rg@example.net\r\n' "$token" >"$data/token.txt"
+/usr/bin/python3 -c 'import sys; s = ("lorem ipsum " * 90000)[:0xFFFFD] + " " + sys.argv[1] + " " + "dolor " * 350000; open(sys.argv[2], "w").write(s)' \
+  "$user" "$data/prose.txt"
 # An installer log in UTF-16 without a byte-order mark.
 printf 'MSI (s) installing for %s on %s\r\nProperty(S): ProductName = Pagewise\r\n' "$user" "$computer" |
   iconv -f UTF-8 -t UTF-16LE >"$work/tmp/MSI1a2b.log"
@@ -50,7 +71,7 @@ settings() {
     '[Registry]' "Channels.reg=$key" \
     '[OtherFiles]' "Data/MaskWithSubdirs1=$(win "$data")\\*" \
     '[Msi]' 'Product=Pagewise' \
-    '[Privacy]' 'Mask=1' 'MaskCollectedFiles=1'
+    '[Privacy]' 'Mask=1' 'MaskCollectedFiles=1' 'Word1=Project Bluebird'
 }
 for threads in 1 4; do
   settings "$threads" >"$work/app/Glean.ini"
@@ -59,10 +80,12 @@ for threads in 1 4; do
   "$here/check_zip.sh" "$work/out$threads/Glean.zip" >/dev/null || { echo "Threads=$threads: archive invalid"; fail=1; }
 done
 
-/usr/bin/python3 - "$work" "$user" "$computer" "$data/late.txt" <<'PY' || fail=1
+/usr/bin/python3 - "$work" "$user" "$computer" "$data/late.txt" "$sid" "$token" "$binary_sid" <<'PY' || fail=1
 import re, struct, sys, zipfile
-work, user, computer, late = sys.argv[1:5]
-originals = [user, computer, '10.77.1.2', '10.77.3.4', f'{user}@example.net', 'x7!Zq']
+work, user, computer, late, sid, token, binary_sid = sys.argv[1:8]
+originals = [user, computer, '10.77.1.2', '10.77.3.4', '10.77.5.6', f'{user}@example.net', 'x7!Zq', 'jörg@example.net',
+             'OldSecret-42', token, sid.rsplit('-', 1)[0]]
+binary_sid = bytes.fromhex(binary_sid)
 path = f'{work}/out4/Glean.zip'
 z = zipfile.ZipFile(path)
 raw = open(path, 'rb').read()
@@ -81,6 +104,8 @@ def leaks(where, data):
         for original in originals:
             if re.search(r'(?<![A-Za-z0-9])' + re.escape(original) + r'(?![A-Za-z0-9])', text, re.I):
                 problems.append((where, original))
+    if binary_sid in data:
+        problems.append((where, 'binary SID'))
 
 # Every local header's name, every central-directory name and comment.
 for info in z.infolist():
@@ -109,7 +134,7 @@ if not msi.decode('utf-16-le').startswith('MSI (s) installing for user'):
 late_entry = next(n for n in names if n.endswith('late.txt'))
 if z.read(late_entry) != open(late, 'rb').read():
     problems.append(('late.txt not byte for byte', late_entry))
-if any('privacy-key' in n for n in names):
+if any('privacy-key' in n or 'pairs' in n for n in names):
     problems.append(('a key was collected', names))
 applog = z.read('GleanAppLog.log')[2:].decode('utf-16-le')
 if 'является ключом к замаскированным данным' not in applog:
