@@ -388,8 +388,9 @@ private:
     }
 
     // Whether a word stands inside the name of a registry root key
-    // ("HKEY_CLASSES_ROOT"), which is nobody's name: a user called root
-    // leaves it as it is.
+    // ("HKEY_CLASSES_ROOT", or "CLASSES_ROOT" and "CURRENT_USER" as the
+    // security functions name a key's object), which is nobody's name: a
+    // user called root leaves it as it is.
     bool inRootKeyName(std::size_t at) const
     {
         if (at == 0 || m_text[at - 1] != L'_')
@@ -397,7 +398,8 @@ private:
         std::size_t start = at;
         while (start > 0 && at - start < 32 && (m_text[start - 1] == L'_' || (m_text[start - 1] >= L'A' && m_text[start - 1] <= L'Z')))
             --start;
-        return m_text.substr(start, 5) == L"HKEY_";
+        const std::wstring_view run = m_text.substr(start, at - start);
+        return run.substr(0, 5) == L"HKEY_" || run == L"CLASSES_" || run == L"CURRENT_";
     }
 
     // Whether the stretch is a piece, not the whole, of a run of hex digits

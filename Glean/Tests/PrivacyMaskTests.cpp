@@ -115,6 +115,7 @@ TEST(PrivacyMask, AccountNamesSidsAndOrganisations)
         {L"Licensed to Jonas Owner, Acme Works.", L"Licensed to user3, org1."},
         // A root key's name is nobody's name, a user called root's neither.
         {L"[HKEY_CLASSES_ROOT\\root_files] HKEY_ROOT", L"[HKEY_CLASSES_ROOT\\user4_files] HKEY_ROOT"},
+        {L"[CLASSES_ROOT\\.txt] [MACHINE\\root] XCLASSES_ROOT", L"[CLASSES_ROOT\\.txt] [MACHINE\\user4] XCLASSES_user4"},
         {L"HKEY_USERS\\S-1-5-21-1004336348-1177238915-682003330-1001_Classes", L"HKEY_USERS\\sid1-1001_Classes"},
         {L"S-1-5-21-1004336348-1177238915-682003330-500 S-1-5-21-1004336348-1177238915-6820033301",
          L"sid1-500 S-1-5-21-1004336348-1177238915-6820033301"},
