@@ -421,10 +421,20 @@ void CMaskedReader::maskAnsi(std::string_view line)
     if (!codePage)
         text = FromBytes(line);
     const std::wstring masked = filter(text);
-    if (masked == text)
-        m_out.append(line);
-    else
+    if (masked != text) {
         m_out += codePage ? Bas::Narrow(masked, CP_ACP) : ToBytes(masked);
+        return;
+    }
+    // A line of UTF-8 in a file of the code page (another program wrote
+    // it so) is read that way too.
+    if (IsValidUtf8(line)) {
+        const std::wstring wide = Bas::Widen(line, CP_UTF8);
+        if (const std::wstring other = filter(wide); other != wide) {
+            m_out += Bas::Narrow(other, CP_UTF8);
+            return;
+        }
+    }
+    m_out.append(line);
 }
 
 } // namespace Glean

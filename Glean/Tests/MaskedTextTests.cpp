@@ -80,7 +80,8 @@ TEST(MaskedText, EachEncodingInItsOwnForm)
 
 // Text whose first 64 KiB are ASCII is taken as UTF-8; an ANSI line after
 // them is no UTF-8, and is masked in the code page instead of being damaged;
-// with nothing to mask the file stays byte for byte.
+// with nothing to mask the file stays byte for byte. A UTF-8 line in a file
+// taken for the code page is masked as UTF-8.
 TEST(MaskedText, AnAnsiLineAfterTheProbeIsNeitherDamagedNorMissed)
 {
     Testing::CTestFolder folder;
@@ -96,6 +97,11 @@ TEST(MaskedText, AnAnsiLineAfterTheProbeIsNeitherDamagedNorMissed)
     const CMasked masked = ReadMasked(mask, folder / L"name.log");
     EXPECT_EQ(masked.encoding, Glean::CMaskedReader::Utf8);
     EXPECT_EQ(masked.bytes, ascii + caf + "from user1\r\n");
+    // The other way round: a UTF-8 line in a file of the code page.
+    folder.WriteBytes(L"utf8name.log", caf + "from M\xC3\xBCller\r\n" + caf);
+    const CMasked utf8 = ReadMasked(mask, folder / L"utf8name.log");
+    EXPECT_EQ(utf8.encoding, Glean::CMaskedReader::Ansi);
+    EXPECT_EQ(utf8.bytes, caf + "from user1\r\n" + caf);
 }
 
 // What lies across the edge of a read block, and a line longer than a
