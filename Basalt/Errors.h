@@ -24,6 +24,8 @@ public:
     // Throws this object as a pointer to its own class, so that a catch for
     // that class takes it after it was kept as a CException (Rethrow).
     [[noreturn]] virtual void Throw() = 0;
+    // A copy of the error, so that one kept can be given more than once.
+    virtual std::unique_ptr<CException> Clone() const = 0;
 
 protected:
     CException() = default;
@@ -51,6 +53,7 @@ std::unique_ptr<Exception> Own(Exception* exception) noexcept
 class CCheckException : public CException {
 public:
     [[noreturn]] void Throw() override { throw this; }
+    std::unique_ptr<CException> Clone() const override { return std::make_unique<CCheckException>(*this); }
     explicit CCheckException(const CMessageName& message) : CCheckException(message, 0, {}, {}, {}) {}
     CCheckException(const CMessageName& message, std::wstring p0)
         : CCheckException(message, 1, std::move(p0), {}, {}) {}
@@ -75,6 +78,7 @@ private:
 class CUserException : public CException {
 public:
     [[noreturn]] void Throw() override { throw this; }
+    std::unique_ptr<CException> Clone() const override { return std::make_unique<CUserException>(*this); }
     std::wstring GetMessageText() const override { return {}; }
     void Report() override {}
 };
@@ -84,6 +88,7 @@ public:
 class CMemoryException : public CException {
 public:
     [[noreturn]] void Throw() override { throw this; }
+    std::unique_ptr<CException> Clone() const override { return std::make_unique<CMemoryException>(*this); }
     std::wstring GetMessageText() const override;
     static void* operator new(std::size_t size);
     static void operator delete(void* block) noexcept;
@@ -92,6 +97,7 @@ public:
 class CLastErrorException : public CException {
 public:
     [[noreturn]] void Throw() override { throw this; }
+    std::unique_ptr<CException> Clone() const override { return std::make_unique<CLastErrorException>(*this); }
     explicit CLastErrorException(DWORD code) : m_code(code) {}
     std::wstring GetMessageText() const override;
     DWORD Code() const noexcept { return m_code; }
@@ -103,6 +109,7 @@ private:
 class CCOMException : public CException {
 public:
     [[noreturn]] void Throw() override { throw this; }
+    std::unique_ptr<CException> Clone() const override { return std::make_unique<CCOMException>(m_code, m_info); }
     explicit CCOMException(HRESULT code, IErrorInfo* info = nullptr);
     ~CCOMException() override;
     CCOMException(const CCOMException&) = delete;
@@ -140,6 +147,7 @@ EFileError FileErrorFromCode(DWORD code);
 class CFileException : public CException {
 public:
     [[noreturn]] void Throw() override { throw this; }
+    std::unique_ptr<CException> Clone() const override { return std::make_unique<CFileException>(*this); }
     CFileException(DWORD code, EFileError kind, std::wstring fileName);
     std::wstring GetMessageText() const override;
     DWORD Code() const noexcept { return m_code; }
@@ -157,6 +165,7 @@ enum class EInternalError { Assertion, AssertionWithCode, Presumption, Presumpti
 class CInternalError : public CException {
 public:
     [[noreturn]] void Throw() override { throw this; }
+    std::unique_ptr<CException> Clone() const override { return std::make_unique<CInternalError>(*this); }
     CInternalError(EInternalError kind, std::wstring file, int line, DWORD code = 0);
     std::wstring GetMessageText() const override;
     void Report() override;

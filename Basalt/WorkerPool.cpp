@@ -1,6 +1,7 @@
 #include "WorkerPool.h"
 
 #include <algorithm>
+#include <bitset>
 #include <mutex>
 #include <new>
 
@@ -8,10 +9,10 @@ namespace Bas {
 
 class CWorkerPool::CTask {
 public:
-    CTask(std::function<void()> work, std::uint64_t cost) : work(std::move(work)), cost(cost) {}
+    CTask(std::function<void()> work, std::uint64_t reserve) : work(std::move(work)), reserve(reserve) {}
 
     std::function<void()> work;
-    std::uint64_t cost;
+    std::uint64_t reserve;
     // Guarded by the pool's lock.
     bool done = false;
     CExceptionPtr error;
@@ -30,9 +31,17 @@ void WaitOn(CONDITION_VARIABLE& condition, CLock& lock, DWORD milliseconds = INF
 unsigned CWorkerPool::WorkersFor(int setting)
 {
     if (setting <= 0) {
-        SYSTEM_INFO system = {};
-        ::GetNativeSystemInfo(&system);
-        setting = static_cast<int>(std::max<DWORD>(system.dwNumberOfProcessors, 1));
+        // The processors this process may run on, which a job or the user
+        // may have narrowed down; all of the machine's when unknown.
+        DWORD_PTR process = 0;
+        DWORD_PTR system = 0;
+        if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) && process != 0) {
+            setting = static_cast<int>(std::bitset<sizeof(DWORD_PTR) * 8>(process).count());
+        } else {
+            SYSTEM_INFO info = {};
+            ::GetNativeSystemInfo(&info);
+            setting = static_cast<int>(std::max<DWORD>(info.dwNumberOfProcessors, 1));
+        }
     }
     const unsigned count = std::min<unsigned>(static_cast<unsigned>(setting), kMaxWorkers);
     return count == 1 ? 0 : count;
@@ -41,12 +50,14 @@ unsigned CWorkerPool::WorkersFor(int setting)
 CWorkerPool::CWorkerPool(unsigned workers)
 {
     for (unsigned i = 0; i < workers; ++i) {
-        CKernelHandle thread(::CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+        CKernelHandle thread(::CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, nullptr));
         if (!thread) {
             const DWORD error = ::GetLastError();
             closeAndJoin();
             ThrowLastError(error);
         }
+        ::SetThreadPriority(thread.Get(), THREAD_PRIORITY_BELOW_NORMAL);
+        ::ResumeThread(thread.Get());
         m_threads.push_back(std::move(thread));
     }
 }
@@ -76,15 +87,72 @@ DWORD WINAPI CWorkerPool::ThreadMain(void* pool)
     return 0;
 }
 
-CWorkerPool::CTaskPtr CWorkerPool::Queue(std::function<void()> work, std::uint64_t cost)
+CWorkerPool::CTaskPtr CWorkerPool::Queue(std::function<void()> work, std::uint64_t order, std::uint64_t reserve)
 {
-    auto task = std::make_shared<CTask>(std::move(work), cost);
+    auto task = std::make_shared<CTask>(std::move(work), reserve);
     {
         std::lock_guard guard(m_lock);
-        m_queue.push_back(task);
+        m_queue.emplace(std::pair{order, m_sequence++}, task);
     }
     ::WakeConditionVariable(&m_wake);
     return task;
+}
+
+void CWorkerPool::SetBudget(std::uint64_t bytes)
+{
+    {
+        std::lock_guard guard(m_lock);
+        m_budget = bytes;
+    }
+    ::WakeAllConditionVariable(&m_wake);
+}
+
+void CWorkerPool::SetFront(std::uint64_t order)
+{
+    {
+        std::lock_guard guard(m_lock);
+        m_front = order;
+    }
+    ::WakeAllConditionVariable(&m_wake);
+}
+
+void CWorkerPool::Release(std::uint64_t bytes)
+{
+    Hold(-static_cast<std::int64_t>(bytes));
+}
+
+void CWorkerPool::Hold(std::int64_t bytes)
+{
+    {
+        std::lock_guard guard(m_lock);
+        m_held += bytes;
+    }
+    if (bytes < 0)
+        ::WakeAllConditionVariable(&m_wake);
+}
+
+std::uint64_t CWorkerPool::Held() const
+{
+    std::lock_guard guard(m_lock);
+    return m_held > 0 ? static_cast<std::uint64_t>(m_held) : 0;
+}
+
+CWorkerPool::CTaskPtr CWorkerPool::takeNext()
+{
+    if (m_queue.empty())
+        return nullptr;
+    // Strictly in order: a task that must wait for memory keeps the ones
+    // after it waiting too, so that memory goes to the work needed first.
+    const auto first = m_queue.begin();
+    const CTaskPtr& task = first->second;
+    const bool fits = m_budget == 0 || task->reserve == 0 || first->first.first <= m_front || m_held <= 0 ||
+                      static_cast<std::uint64_t>(m_held) + task->reserve <= m_budget;
+    if (!fits)
+        return nullptr;
+    CTaskPtr taken = task;
+    m_queue.erase(first);
+    m_held += static_cast<std::int64_t>(taken->reserve);
+    return taken;
 }
 
 void CWorkerPool::run()
@@ -93,17 +161,10 @@ void CWorkerPool::run()
         CTaskPtr task;
         {
             std::lock_guard guard(m_lock);
-            while (!m_closing && m_queue.empty())
+            while (!m_closing && !(task = takeNext()))
                 WaitOn(m_wake, m_lock);
             if (m_closing)
                 return;
-            // The costliest first; the queue holds a few hundred at most.
-            auto costliest = m_queue.begin();
-            for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
-                if ((*it)->cost > (*costliest)->cost)
-                    costliest = it;
-            task = std::move(*costliest);
-            m_queue.erase(costliest);
             ++m_running;
         }
         CExceptionPtr error;
@@ -129,6 +190,7 @@ void CWorkerPool::run()
 
 void CWorkerPool::Wait(const CTaskPtr& task, const CProgress& idle)
 {
+    ULONGLONG lastIdle = ::GetTickCount64();
     for (;;) {
         CExceptionPtr error;
         {
@@ -136,15 +198,20 @@ void CWorkerPool::Wait(const CTaskPtr& task, const CProgress& idle)
             if (!task->done)
                 WaitOn(m_finished, m_lock, 10);
             if (task->done) {
-                error = std::move(task->error);
-                if (!error)
+                if (!task->error)
                     return;
+                // A copy: the task keeps its error for the next wait.
+                error = task->error->Clone();
             }
         }
         if (error)
             Rethrow(std::move(error));
-        if (idle)
+        // Other tasks end meanwhile, thousands a second with small files:
+        // the window's messages only every 10 ms.
+        if (const ULONGLONG now = ::GetTickCount64(); idle && now - lastIdle >= 10) {
+            lastIdle = now;
             idle();
+        }
     }
 }
 
@@ -158,7 +225,7 @@ void CWorkerPool::Cancel()
 {
     std::lock_guard guard(m_lock);
     m_cancelled = true;
-    for (const CTaskPtr& task : m_queue) {
+    for (const auto& [order, task] : m_queue) {
         task->done = true;
         task->work = nullptr;
         task->error = Own<CException>(new CUserException);

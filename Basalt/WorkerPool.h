@@ -1,9 +1,13 @@
 // The worker threads of one collection run: the only place in the programs
-// that starts threads for work. A free worker takes the queued task of the
-// highest cost (the earliest of equal ones), so that a large file queued
-// late does not run alone at the end while the others wait; the thread that
-// owns the pool waits for a task while it keeps its window alive, and gets
-// the task's error there.
+// that starts threads for work. Tasks carry an order: a free worker takes
+// the queued task of the lowest order (the earliest of equal ones), so the
+// work the owner will wait for first is done first. A task may say how much
+// memory its result will hold until the owner gives it back: beyond the
+// pool's budget a task waits in the queue, unless the owner waits for its
+// order already (its front), so that memory stays bounded and the owner is
+// never kept waiting by work further ahead. The thread that owns the pool
+// waits for a task while it keeps its window alive, and gets the task's
+// error there.
 #pragma once
 
 #include "Errors.h"
@@ -13,8 +17,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -23,13 +27,17 @@ namespace Bas {
 
 class CWorkerPool {
 public:
-    static constexpr unsigned kMaxWorkers = 8;
+    static constexpr unsigned kMaxWorkers = 16;
 
-    // The workers a setting asks for: 0 (or less) is one per core; every
-    // count is at most 8, and 1 means no worker at all (the caller then does
-    // the work itself).
+    // The workers a setting asks for: 0 (or less) one per processor the
+    // process may run on (its affinity), at most 16; a larger setting is
+    // taken down to 16; 1 means no worker at all (the caller then does the
+    // work itself).
     static unsigned WorkersFor(int setting);
 
+    // Starts the workers at below-normal priority, so that they do not
+    // compete with the programs of the computer they look at. Throws when
+    // a thread cannot be started, with none left running.
     explicit CWorkerPool(unsigned workers);
     // Cancels what is left and joins the workers.
     ~CWorkerPool();
@@ -40,12 +48,22 @@ public:
 
     class CTask;
     using CTaskPtr = std::shared_ptr<CTask>;
-    // Queues work for a worker; `cost` tells how long it may take (a file's
-    // size). An error it throws (running out of memory included) is kept
-    // for Wait.
-    CTaskPtr Queue(std::function<void()> work, std::uint64_t cost = 0);
+    // Queues work. `reserve`: the memory its result will hold, counted from
+    // when it starts until the owner gives it back with Release. An error it
+    // throws (running out of memory included) is kept for Wait.
+    CTaskPtr Queue(std::function<void()> work, std::uint64_t order = 0, std::uint64_t reserve = 0);
+    // The memory that results may hold together (0: no bound).
+    void SetBudget(std::uint64_t bytes);
+    // Tasks of this order and lower start whatever the budget holds.
+    void SetFront(std::uint64_t order);
+    // Memory of results given back, or, from a task, what its result holds
+    // beyond (or short of) what it reserved.
+    void Release(std::uint64_t bytes);
+    void Hold(std::int64_t bytes);
+    std::uint64_t Held() const;
     // Waits until the task has run, calling `idle` (the caller's message
-    // pump) every 10 ms or so, and throws the task's error.
+    // pump) at most every 10 ms, and throws the task's error: at every wait
+    // for the same task.
     void Wait(const CTaskPtr& task, const CProgress& idle);
     // Whether the task has run (or was dropped).
     bool Done(const CTaskPtr& task);
@@ -63,15 +81,23 @@ private:
     static DWORD WINAPI ThreadMain(void* pool);
     void run();
     void closeAndJoin();
+    // The next task a worker may start, taken off the queue; null when none
+    // may start now. With the lock held.
+    CTaskPtr takeNext();
 
-    CLock m_lock;
+    mutable CLock m_lock;
     CONDITION_VARIABLE m_wake = CONDITION_VARIABLE_INIT;
     // A task has ended (Wait, and Cancel for the running ones). The owner
     // waits on it rather than on an event: an event costs a round trip to
     // Wine's server at every task, which for thousands of small files is
     // most of the time.
     CONDITION_VARIABLE m_finished = CONDITION_VARIABLE_INIT;
-    std::deque<CTaskPtr> m_queue;
+    // Queued tasks by (order, sequence).
+    std::map<std::pair<std::uint64_t, std::uint64_t>, CTaskPtr> m_queue;
+    std::uint64_t m_sequence = 0;
+    std::uint64_t m_budget = 0;
+    std::uint64_t m_front = 0;
+    std::int64_t m_held = 0;
     unsigned m_running = 0;
     bool m_closing = false;
     std::atomic<bool> m_cancelled{false};
