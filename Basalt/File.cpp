@@ -141,6 +141,16 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool FileExists(const std::wstring& path, std::uint64_t& size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    size = std::uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return true;
+}
+
 bool FolderExists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());

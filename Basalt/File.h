@@ -56,6 +56,8 @@ private:
 };
 
 bool FileExists(const std::wstring& path);
+// Whether a file (not a folder) is there, with its size, in one query.
+bool FileExists(const std::wstring& path, std::uint64_t& size);
 bool FolderExists(const std::wstring& path);
 
 } // namespace Bas

@@ -416,8 +416,8 @@ void CGleanSettings::loadSection(const Bas::CIniFile& ini, const std::wstring& s
         if (isFile) {
             std::wstring path = hasBase ? Bas::NormalizePath(Bas::JoinPath(base, value)) : value;
             path = ExpandPath(path);
-            if (Bas::FileExists(path))
-                m_otherFiles.push_back({path, std::make_shared<const std::wstring>(key), std::wstring()});
+            if (std::uint64_t size = 0; Bas::FileExists(path, size))
+                m_otherFiles.push_back({path, std::make_shared<const std::wstring>(key), std::wstring(), size});
             else
                 Log(Bas::Format(MSG_FILE_NOT_FOUND, path));
         }

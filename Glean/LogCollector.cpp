@@ -122,8 +122,17 @@ void CLogCollector::CollectLogs()
     const CGleanSettings& settings = CGleanSettings::Instance();
     // A run's workers, joined when it ends.
     m_pool.reset();
-    if (const unsigned workers = Bas::CWorkerPool::WorkersFor(settings.Threads()); workers > 0)
-        m_pool = std::make_unique<Bas::CWorkerPool>(workers);
+    if (const unsigned workers = Bas::CWorkerPool::WorkersFor(settings.Threads()); workers > 0) {
+        // Without its workers the run goes on on its own thread.
+        try {
+            m_pool = std::make_unique<Bas::CWorkerPool>(workers);
+        } catch (Bas::CUserException*) {
+            throw;
+        } catch (Bas::CException* raw) {
+            auto error = Bas::Own(raw);
+            CGleanAppLog::Instance().AddLine(Bas::Format(MSG_WORKERS_NOT_STARTED, error->GetMessageText()));
+        }
+    }
     CFilesLog filesLog;
     filesLog.Run(settings.Directories(), settings.Trees(), m_pool.get());
     m_filesLogFile = filesLog.FilePath();

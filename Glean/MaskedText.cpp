@@ -148,11 +148,6 @@ std::wstring CMaskedReader::filter(const std::wstring& text)
     return m_mask.FilterKnown(text, Bas::ILogFilter::Plain, m_novel);
 }
 
-void CMaskedReader::Settle()
-{
-    m_mask.Register(m_novel.originals);
-}
-
 std::size_t CMaskedReader::Read(void* buffer, std::size_t size)
 {
     auto* out = static_cast<char*>(buffer);

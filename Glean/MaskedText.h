@@ -22,9 +22,8 @@ public:
         // Gives stand-ins as it goes: the writer's own turn, in archive
         // order.
         Registering,
-        // Gives none, ahead of the writer: what has no stand-in yet is
-        // kept, and the data is then void, to be made again at the
-        // writer's turn (Settle gives them when the entry fails instead).
+        // Gives none, ahead of the writer: once it meets what has no
+        // stand-in yet, its data is void.
         Ahead,
     };
     enum EEncoding { Binary, Utf16, Utf16BigEndian, Utf8, Ansi };
@@ -40,7 +39,6 @@ public:
     std::uint64_t SourceLength() const override { return m_length; }
     bool SameLength() const override { return false; }
     bool Void() const override { return !m_novel.originals.empty(); }
-    void Settle() override;
 
     // What the file was taken for; Binary until the first read.
     EEncoding Encoding() const noexcept { return m_encoding; }

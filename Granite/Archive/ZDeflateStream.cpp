@@ -27,11 +27,16 @@ void CZDeflateStream::SetInput(const unsigned char* data, unsigned size) noexcep
     m_stream.avail_in = size;
 }
 
-unsigned CZDeflateStream::Deflate(unsigned char* space, unsigned size, bool finish)
+void CZDeflateStream::SetDictionary(const unsigned char* data, unsigned size)
+{
+    BAS_PRESUME(deflateSetDictionary(&m_stream, data, size) == Z_OK);
+}
+
+unsigned CZDeflateStream::Deflate(unsigned char* space, unsigned size, EFlush flush)
 {
     m_stream.next_out = space;
     m_stream.avail_out = size;
-    const int result = deflate(&m_stream, finish ? Z_FINISH : Z_NO_FLUSH);
+    const int result = deflate(&m_stream, flush == Finish ? Z_FINISH : flush == SyncFlush ? Z_SYNC_FLUSH : Z_NO_FLUSH);
     BAS_PRESUME(result != Z_STREAM_ERROR);
     return size - m_stream.avail_out;
 }

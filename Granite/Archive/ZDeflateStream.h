@@ -19,9 +19,20 @@ public:
     void SetInput(const unsigned char* data, unsigned size) noexcept;
     unsigned InputLeft() const noexcept { return m_stream.avail_in; }
 
+    // The data the stream's first bytes may refer back to (at most 32 KiB),
+    // before the first Deflate.
+    void SetDictionary(const unsigned char* data, unsigned size);
+
+    enum EFlush {
+        NoFlush,
+        // Ends what was given on a byte boundary (an empty stored block), so
+        // that another stream's data can follow.
+        SyncFlush,
+        Finish,
+    };
     // One deflate call into the space; returns the number of bytes produced.
     // Z_STREAM_ERROR is an internal error.
-    unsigned Deflate(unsigned char* space, unsigned size, bool finish);
+    unsigned Deflate(unsigned char* space, unsigned size, EFlush flush);
 
 private:
     z_stream m_stream = {};

@@ -353,28 +353,97 @@ void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, cons
 }
 
 void CZipCompressor::AddStream(IEntryInput& input, const std::wstring& name, const std::wstring& comment,
-                               std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
+                               std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes,
+                               const std::function<void()>& step)
 {
-    std::wstring stored;
-    CZipEntry entry = beginEntry(name, comment, dosDate, dosTime, attributes, stored);
-    const std::uint64_t start = GetPosition();
+    CEntryData data(*this, name, comment, dosDate, dosTime, attributes);
+    data.CheckLength(input.SourceLength());
+    if (!m_deflater)
+        m_deflater = std::make_unique<CBlockDeflater>();
+    // The end of each block's input is the next one's dictionary.
+    std::string dictionary;
+    std::uint64_t taken = 0;
+    for (bool last = false; !last;) {
+        unsigned char* buffer = m_deflater->Buffer();
+        const std::size_t size = CBlockDeflater::ReadBlock(input, taken, buffer, last);
+        CBlockDeflater::CBlock block;
+        m_deflater->Deflate(buffer, size, dictionary, last, block);
+        data.Add(block);
+        const std::size_t keep = std::min(size, CBlockDeflater::kDictionarySize);
+        dictionary.assign(reinterpret_cast<const char*>(buffer + size - keep), keep);
+        if (step && !last)
+            step();
+    }
+    data.End();
+}
+
+CZipCompressor::CEntryData::CEntryData(CZipCompressor& zip, const std::wstring& name, const std::wstring& comment,
+                                       std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes)
+    : m_zip(zip)
+{
+    m_entry = zip.beginEntry(name, comment, dosDate, dosTime, attributes, m_stored);
+    m_start = zip.GetPosition();
     try {
-        BAS_PRESUME(start <= kMaxPosition);
-        entry.localHeaderOffset = static_cast<std::uint32_t>(start);
-        const std::uint64_t dataStart = start + writeLocalHeader(entry);
-        compressStream(entry, stored, input, dataStart);
-        const std::uint64_t end = dataStart + entry.compressedSize;
-        if (end > dataLimit(entry))
-            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, stored);
-        Seek(entry.localHeaderOffset);
-        writeLocalHeader(entry);
-        Seek(end);
+        BAS_PRESUME(m_start <= kMaxPosition);
+        m_entry.localHeaderOffset = static_cast<std::uint32_t>(m_start);
+        m_dataStart = m_start + zip.writeLocalHeader(m_entry);
+        if (m_dataStart > zip.dataLimit(m_entry))
+            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, m_stored);
     } catch (Bas::CException*) {
-        cutBack(start);
+        zip.cutBack(m_start);
         throw;
     }
-    m_centralBytes += RecordBytes(entry);
-    m_entries.push_back(std::move(entry));
+    m_crc = static_cast<std::uint32_t>(crc32(0, Z_NULL, 0));
+}
+
+CZipCompressor::CEntryData::~CEntryData()
+{
+    if (!m_ended)
+        m_zip.cutBack(m_start);
+}
+
+void CZipCompressor::CEntryData::CheckLength(std::uint64_t sourceLength) const
+{
+    // The format's sizes are 32-bit and there is no zip64.
+    if (sourceLength > kMaxEntrySize)
+        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, m_stored);
+}
+
+void CZipCompressor::CEntryData::Add(const CBlockDeflater::CBlock& block)
+{
+    BAS_ASSERT(!m_ended);
+    // Refused before it is written: the data would pass 4 GiB (a filter's
+    // output, which may grow), or the archive would pass 2 GiB.
+    if (m_input + block.inputSize > kMaxEntrySize)
+        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, m_stored);
+    if (m_dataStart + m_output + block.outputSize > m_zip.dataLimit(m_entry))
+        Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, m_stored);
+    for (const std::string& piece : block.pieces)
+        m_zip.Write(piece.data(), piece.size());
+    m_crc = static_cast<std::uint32_t>(crc32_combine(m_crc, block.crc32, static_cast<z_off_t>(block.inputSize)));
+    m_input += block.inputSize;
+    m_output += block.outputSize;
+}
+
+void CZipCompressor::CEntryData::End()
+{
+    BAS_ASSERT(!m_ended);
+    m_entry.crc32 = m_crc;
+    m_entry.uncompressedSize = static_cast<std::uint32_t>(m_input);
+    m_entry.compressedSize = static_cast<std::uint32_t>(m_output);
+    const std::uint64_t end = m_dataStart + m_output;
+    m_zip.Seek(m_entry.localHeaderOffset);
+    m_zip.writeLocalHeader(m_entry);
+    m_zip.Seek(end);
+    m_zip.m_centralBytes += RecordBytes(m_entry);
+    m_zip.m_entries.push_back(std::move(m_entry));
+    m_ended = true;
+}
+
+std::uint64_t CZipCompressor::RoomCeiling() const
+{
+    const std::uint64_t position = GetPosition();
+    return position >= kMaxPosition ? 0 : kMaxPosition - position;
 }
 
 // Leaves the archive as it was before a failed entry: a valid prefix that
@@ -407,120 +476,69 @@ std::size_t CZipCompressor::writeLocalHeader(const CZipEntry& entry)
     return bytes.size();
 }
 
-CEntryDeflater::CResult CEntryDeflater::Deflate(IEntryInput& input, const std::wstring& entryName,
-                                                const COutput& output, const std::function<void()>& step)
+std::uint64_t CBlockDeflater::CBlock::Reserved() const noexcept
 {
-    if (!m_used) {
-        m_in.SetCommittedSize(kChunkSize);
-        m_out.SetCommittedSize(kChunkSize);
-        m_used = true;
-    } else {
-        m_deflater.Reset();
-    }
-    // The format's sizes are 32-bit and there is no zip64: an input of 4 GiB
-    // or more is refused, before any work when its length tells, and at the
-    // latest once the bytes read pass the limit (a file that grows).
+    std::uint64_t bytes = 0;
+    for (const std::string& piece : pieces)
+        bytes += piece.capacity();
+    return bytes;
+}
+
+std::uint64_t CBlockDeflater::ReserveFor(std::uint64_t inputSize)
+{
+    return DeflateBound(std::min<std::uint64_t>(inputSize, kBlockSize));
+}
+
+unsigned char* CBlockDeflater::Buffer()
+{
+    if (m_buffer.empty())
+        m_buffer.resize(kBlockSize);
+    return m_buffer.data();
+}
+
+std::size_t CBlockDeflater::ReadBlock(IEntryInput& input, std::uint64_t& taken, unsigned char* buffer, bool& last)
+{
     const std::uint64_t length = input.SourceLength();
-    if (length > kMaxEntrySize)
-        Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entryName);
-    std::size_t read = input.Read(m_in.Data(), kChunkSize);
-    m_in.SetSize(read);
-    m_deflater.SetInput(m_in.Data(), static_cast<unsigned>(read));
-    uLong crc = crc32(0, Z_NULL, 0);
-    std::uint64_t uncompressed = 0;
-    std::uint64_t compressed = 0;
+    const std::size_t want = input.SameLength()
+                                 ? static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, length - std::min(length, taken)))
+                                 : kBlockSize;
+    const std::size_t read = want > 0 ? input.Read(buffer, want) : 0;
+    taken += read;
+    last = read < want || (input.SameLength() && taken >= length);
+    return read;
+}
+
+void CBlockDeflater::Deflate(const unsigned char* data, std::size_t size, std::string_view dictionary, bool last,
+                             CBlock& block)
+{
+    if (m_used)
+        m_stream.Reset();
+    m_used = true;
+    if (m_out.empty())
+        m_out.resize(0x40000);
+    if (!dictionary.empty())
+        m_stream.SetDictionary(reinterpret_cast<const unsigned char*>(dictionary.data()),
+                               static_cast<unsigned>(dictionary.size()));
+    m_stream.SetInput(data, static_cast<unsigned>(size));
+    block.inputSize = size;
+    block.last = last;
+    block.crc32 = static_cast<std::uint32_t>(crc32(crc32(0, Z_NULL, 0), data, static_cast<uInt>(size)));
+    const CZDeflateStream::EFlush flush = last ? CZDeflateStream::Finish : CZDeflateStream::SyncFlush;
     for (;;) {
-        uncompressed += read;
-        // The input's end: its length as it was when the entry began, or a
-        // short read. An input of exactly one chunk ends with it.
-        const bool last = read < kChunkSize || (input.SameLength() && uncompressed >= length);
-        if (uncompressed > kMaxEntrySize)
-            Bas::ThrowCheck(ERR_ZIP_ENTRY_TOO_LARGE, entryName);
-        const unsigned char* consumedFrom = m_in.Data();
-        for (;;) {
-            m_out.SetCommittedSize(m_out.Capacity());
-            const unsigned before = m_deflater.InputLeft();
-            const unsigned produced = m_deflater.Deflate(m_out.Data(), static_cast<unsigned>(m_out.Capacity()), last);
-            const unsigned consumed = before - m_deflater.InputLeft();
-            crc = crc32(crc, consumedFrom, consumed);
-            consumedFrom += consumed;
-            m_out.SetSize(produced);
-            compressed += produced;
-            output(m_out.Data(), produced);
-            if (produced < m_out.Capacity())
-                break;
-        }
-        if (last)
-            break;
-        if (step)
-            step();
-        read = input.Read(m_in.Data(), kChunkSize);
-        m_in.SetSize(read);
-        m_deflater.SetInput(m_in.Data(), static_cast<unsigned>(read));
-    }
-    return {static_cast<std::uint32_t>(crc), static_cast<std::uint32_t>(uncompressed),
-            static_cast<std::uint32_t>(compressed)};
-}
-
-void CZipCompressor::compressStream(CZipEntry& entry, const std::wstring& name, IEntryInput& input,
-                                    std::uint64_t dataStart)
-{
-    if (!m_deflater)
-        m_deflater = std::make_unique<CEntryDeflater>();
-    const std::uint64_t limit = dataLimit(entry);
-    std::uint64_t written = dataStart;
-    const auto result = m_deflater->Deflate(input, name, [&](const unsigned char* data, std::size_t size) {
-        Write(data, size);
-        written += size;
-        // Stop early when the archive can no longer stay below 2 GiB.
-        if (written > limit)
-            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, name);
-    });
-    entry.crc32 = result.crc32;
-    entry.uncompressedSize = result.uncompressedSize;
-    entry.compressedSize = result.compressedSize;
-}
-
-void CZipCompressor::AddDeflated(const CDeflatedEntry& deflated, const std::wstring& name, const std::wstring& comment)
-{
-    std::wstring stored;
-    CZipEntry entry = beginEntry(name, comment, deflated.dosDate, deflated.dosTime, deflated.attributes, stored);
-    entry.crc32 = deflated.sizes.crc32;
-    entry.uncompressedSize = deflated.sizes.uncompressedSize;
-    entry.compressedSize = deflated.sizes.compressedSize;
-    const std::uint64_t start = GetPosition();
-    try {
-        BAS_PRESUME(start <= kMaxPosition);
-        entry.localHeaderOffset = static_cast<std::uint32_t>(start);
-        const std::uint64_t end = start + 30 + entry.nameLength + entry.compressedSize;
-        if (end > dataLimit(entry))
-            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, stored);
-        if (deflated.dataFile.empty()) {
-            BAS_PRESUME(deflated.data.size() == entry.compressedSize);
-            // A small entry's header and data in one write: thousands of
-            // small files make the writes' count matter.
-            std::string bytes = localHeader(entry);
-            if (deflated.data.size() <= kChunkSize) {
-                bytes += deflated.data;
-                Write(bytes.data(), bytes.size());
-            } else {
-                Write(bytes.data(), bytes.size());
-                Write(deflated.data.data(), deflated.data.size());
+        const unsigned produced = m_stream.Deflate(m_out.data(), static_cast<unsigned>(m_out.size()), flush);
+        if (produced > 0) {
+            if (block.pieces.empty() || block.pieces.back().size() + produced > kPieceSize) {
+                block.pieces.emplace_back();
+                block.pieces.back().reserve(
+                    static_cast<std::size_t>(std::min<std::uint64_t>(kPieceSize, DeflateBound(size))));
             }
-        } else {
-            writeLocalHeader(entry);
-            Bas::CFile data(deflated.dataFile, OpenRead);
-            BAS_PRESUME(data.GetLength() == entry.compressedSize);
-            std::vector<unsigned char> block(kChunkSize);
-            for (std::size_t read; (read = data.Read(block.data(), block.size())) > 0;)
-                Write(block.data(), read);
+            block.pieces.back().append(reinterpret_cast<const char*>(m_out.data()), produced);
+            block.outputSize += produced;
         }
-    } catch (Bas::CException*) {
-        cutBack(start);
-        throw;
+        // With space left over the flush or the end is complete.
+        if (produced < m_out.size())
+            break;
     }
-    m_centralBytes += RecordBytes(entry);
-    m_entries.push_back(std::move(entry));
 }
 
 void CZipCompressor::Close()

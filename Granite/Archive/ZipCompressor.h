@@ -55,13 +55,10 @@ public:
     // Whether the data is the file's own bytes, as long as the file was
     // when the entry began; a filter's ends only with its short read.
     virtual bool SameLength() const = 0;
-    // For an input read ahead of the writer: whether what it made is void
-    // and must be made again at the writer's turn, after Settle.
+    // For an input read ahead of the writer: whether what it gave since it
+    // was made is void, and must be made again at the writer's turn (a
+    // mask that met what it had given no stand-in yet).
     virtual bool Void() const { return false; }
-    // At the writer's turn, in archive order, for an entry read ahead that
-    // fails: what the input found takes effect (the mask's stand-ins for
-    // what it met first), as if the writer had read it.
-    virtual void Settle() {}
 };
 
 // A file read as it is.
@@ -77,58 +74,63 @@ private:
     std::uint64_t m_length;
 };
 
-// Raw deflate of one input at level 9 in chunks of 256 KiB: the one way the
-// writer and the workers that compress ahead of it turn a file into an
-// entry's data, so that both give the same bytes. The buffers and zlib's
-// state are made once and serve every entry.
-class CEntryDeflater {
+// An entry's data is read and compressed in blocks of 1 MiB of input, each
+// on its own (on any worker, or all on the writer's thread: the bytes are
+// the same): raw deflate at level 9 with the 32 KiB of input before the
+// block as its dictionary, ended by a flush that ends on a byte, the last
+// block by the stream's end. Written one after the other they make one
+// deflate stream that any reader inflates as one entry; the CRC-32 of the
+// entry is the blocks' CRCs combined.
+class CBlockDeflater {
 public:
-    static constexpr std::size_t kChunkSize = 0x40000;
+    static constexpr std::size_t kBlockSize = 0x100000;
+    static constexpr std::size_t kDictionarySize = 0x8000;
+    // Compressed data is kept in pieces of at most this size.
+    static constexpr std::size_t kPieceSize = 0x100000;
     static constexpr std::uint64_t kMaxEntrySize = 0xFFFFFFFF;
 
-    struct CResult {
+    // A block's compressed data in pieces, with what its headers need.
+    struct CBlock {
+        std::vector<std::string> pieces;
+        std::uint64_t inputSize = 0;
+        std::uint64_t outputSize = 0;
         std::uint32_t crc32 = 0;
-        std::uint32_t uncompressedSize = 0;
-        std::uint32_t compressedSize = 0;
+        bool last = false;
+        // The bytes the pieces have reserved.
+        std::uint64_t Reserved() const noexcept;
     };
-    using COutput = std::function<void(const unsigned char* data, std::size_t size)>;
 
-    // The whole input from its beginning, as long as it was when the entry
-    // began (a file that grows meanwhile is taken as it was) or up to a
-    // short read (one that shrinks). Each block of output goes to `output`.
-    // An input of 4 GiB or more is refused (ERR_ZIP_ENTRY_TOO_LARGE with the
-    // entry's name), before any work when its length tells.
-    // `step`, when given, is called after each chunk read (a worker checks
-    // there whether it is to stop).
-    CResult Deflate(IEntryInput& input, const std::wstring& entryName, const COutput& output,
-                    const std::function<void()>& step = {});
+    // The memory a block's result of this much input may take at most.
+    static std::uint64_t ReserveFor(std::uint64_t inputSize);
+
+    // Reads the next block of an input into the buffer (kBlockSize bytes):
+    // at most a block, and of an input as long as its file at most the
+    // length it had when the entry began (a file that grows meanwhile is
+    // taken as it was; one that shrinks ends with its short read). Returns
+    // the bytes read; `last` tells whether they end the data.
+    static std::size_t ReadBlock(IEntryInput& input, std::uint64_t& taken, unsigned char* buffer, bool& last);
+
+    // Compresses one block; `dictionary` is the end of the input before it
+    // (empty for the first block).
+    void Deflate(const unsigned char* data, std::size_t size, std::string_view dictionary, bool last, CBlock& block);
+
+    // A block buffer of kBlockSize bytes, kept with the deflater.
+    unsigned char* Buffer();
 
 private:
-    CMemoryBuffer m_in{kChunkSize};
-    CMemoryBuffer m_out{kChunkSize};
-    CZDeflateStream m_deflater;
+    CZDeflateStream m_stream;
+    std::vector<unsigned char> m_out;
+    std::vector<unsigned char> m_buffer;
     bool m_used = false;
-};
-
-// An entry's data compressed ahead of the writer, with what its headers say.
-struct CDeflatedEntry {
-    CEntryDeflater::CResult sizes;
-    std::uint16_t dosDate = 0;
-    std::uint16_t dosTime = 0;
-    std::uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE;
-    // The deflate data: in memory, or, when it was too large for that, in a
-    // temporary file of its own.
-    std::string data;
-    std::wstring dataFile;
 };
 
 class CZipCompressor : public Bas::CFile {
 public:
-    static constexpr std::size_t kChunkSize = CEntryDeflater::kChunkSize;
+    static constexpr std::size_t kChunkSize = 0x40000;
     static constexpr std::uint64_t kMaxPosition = 0x7FFFFFFF;
     static constexpr std::size_t kMaxEntries = 0xFFFF;
     static constexpr std::size_t kMaxFieldLength = 0xFFFF;
-    static constexpr std::uint64_t kMaxEntrySize = CEntryDeflater::kMaxEntrySize;
+    static constexpr std::uint64_t kMaxEntrySize = CBlockDeflater::kMaxEntrySize;
 
     CZipCompressor() = default;
     ~CZipCompressor() override;
@@ -152,12 +154,47 @@ public:
     // The whole contents of an open file, from its beginning.
     void AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
                    std::uint16_t dosTime, std::uint32_t attributes);
-    // The whole of an input, from where it stands.
+    // The whole of an input, from where it stands, a block at a time;
+    // `step` is called after each block (the caller's message pump).
     void AddStream(IEntryInput& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
+                   std::uint16_t dosTime, std::uint32_t attributes, const std::function<void()>& step = {});
+
+    // An entry whose data comes a block at a time, compressed elsewhere:
+    // made, it has checked its name against the archive's limits and
+    // written its folders and its local header; Add takes each block in
+    // order and refuses one that would pass the limits before writing it;
+    // End records the entry. Destroyed before End, it cuts the archive
+    // back to where the entry began.
+    class CEntryData {
+    public:
+        CEntryData(CZipCompressor& zip, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
                    std::uint16_t dosTime, std::uint32_t attributes);
-    // Data compressed ahead: the entry is written once, its sizes and CRC
-    // known, giving the same bytes as AddStream of the same source.
-    void AddDeflated(const CDeflatedEntry& deflated, const std::wstring& name, const std::wstring& comment);
+        ~CEntryData();
+        CEntryData(const CEntryData&) = delete;
+        CEntryData& operator=(const CEntryData&) = delete;
+
+        // Refuses data of this source length (ERR_ZIP_ENTRY_TOO_LARGE).
+        void CheckLength(std::uint64_t sourceLength) const;
+        void Add(const CBlockDeflater::CBlock& block);
+        void End();
+        const std::wstring& StoredName() const noexcept { return m_stored; }
+
+    private:
+        CZipCompressor& m_zip;
+        std::wstring m_stored;
+        CZipEntry m_entry;
+        std::uint64_t m_start = 0;
+        std::uint64_t m_dataStart = 0;
+        std::uint64_t m_input = 0;
+        std::uint64_t m_output = 0;
+        std::uint32_t m_crc = 0;
+        bool m_ended = false;
+    };
+
+    // The bytes the archive can still take at most, whatever is reserved:
+    // an entry whose data is larger is refused for certain.
+    std::uint64_t RoomCeiling() const;
+
     void AddDirectory(const std::wstring& name, const std::wstring& comment);
     // Writes the central directory and the end record and closes the file.
     // The writer is closed afterwards also when that fails.
@@ -222,7 +259,6 @@ private:
     static std::string localHeader(const CZipEntry& entry);
     // Returns the bytes written.
     std::size_t writeLocalHeader(const CZipEntry& entry);
-    void compressStream(CZipEntry& entry, const std::wstring& name, IEntryInput& input, std::uint64_t dataStart);
     void cutBack(std::uint64_t offset);
 
     void writeCentralDirectory();
@@ -232,7 +268,7 @@ private:
     std::uint64_t m_reservedBytes = 0;
     // The central directory and end record that Close will write.
     std::uint64_t m_centralBytes = 22;
-    std::unique_ptr<CEntryDeflater> m_deflater;
+    std::unique_ptr<CBlockDeflater> m_deflater;
     std::vector<CZipEntry> m_entries;
     std::unordered_set<std::wstring> m_directories;
 };

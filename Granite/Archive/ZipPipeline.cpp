@@ -1,192 +1,230 @@
 #include "ZipPipeline.h"
 
+#include "ArchiveMessages.h"
 #include "File.h"
-#include "TempFile.h"
+#include "Lock.h"
 
+#include <mutex>
 #include <optional>
-#include <vector>
 
 namespace Granite {
 
 namespace {
 
-// Thrown inside a worker once its input's data is void: the rest of the
-// input is then only read, not compressed.
-struct CVoidData {
-};
+// A block's order in the pool: its entry first, then its place in it.
+constexpr unsigned kBlockBits = 20;
+constexpr std::uint64_t kBlockMask = (std::uint64_t(1) << kBlockBits) - 1;
 
-// Reads the rest of an input whose data will not be used; it goes on only
-// so far as the source can be read.
-void ReadToTheEnd(IEntryInput& input, const Bas::CWorkerPool& pool)
+std::uint64_t Order(std::uint64_t entry, std::size_t block)
 {
-    std::vector<unsigned char> block(CEntryDeflater::kChunkSize);
-    try {
-        while (input.Read(block.data(), block.size()) > 0)
-            pool.ThrowIfCancelled();
-    } catch (Bas::CUserException*) {
-        throw;
-    } catch (Bas::CException* raw) {
-        auto error = Bas::Own(raw);
-    }
-}
-
-// What a worker does for one source: open it, take its status, deflate it.
-void DeflateSource(const CZipPipeline::CSource& source, const std::wstring& stored, CDeflatedEntry& result,
-                   CZipPipeline::CAhead& ahead, std::atomic<std::uint64_t>& inMemory, std::uint64_t budget,
-                   const Bas::CWorkerPool& pool, Bas::CSpares<CEntryDeflater>& deflaters)
-{
-    pool.ThrowIfCancelled();
-    const Bas::CSpares<CEntryDeflater>::CLease deflater(deflaters);
-    Bas::CFile file(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
-    ahead.opened = true;
-    CZipCompressor::SourceStatus(file, source.stream, result.dosDate, result.dosTime, result.attributes);
-    CFileInput plain(file);
-    if (source.input)
-        ahead.input = source.input(file, true);
-    IEntryInput& input = ahead.input ? *ahead.input : plain;
-    std::optional<Bas::CFile> spill;
-    const auto output = [&](const unsigned char* data, std::size_t size) {
-        if (!spill) {
-            if (inMemory.fetch_add(size) + size <= budget) {
-                result.data.append(reinterpret_cast<const char*>(data), size);
-                return;
-            }
-            // Past the budget this result goes on in a temporary file.
-            inMemory.fetch_sub(size);
-            result.dataFile = Bas::CreateTempFile(Bas::GetTempFolder(), L"GZP", L"tmp");
-            spill.emplace(result.dataFile, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
-            spill->Write(result.data.data(), result.data.size());
-            inMemory.fetch_sub(result.data.size());
-            std::string().swap(result.data);
-        }
-        spill->Write(data, size);
-    };
-    try {
-        result.sizes = deflater->Deflate(input, stored, output, [&] {
-            pool.ThrowIfCancelled();
-            if (input.Void())
-                throw CVoidData();
-        });
-    } catch (const CVoidData&) {
-        // What the input still holds is read for what it finds; the data
-        // is made again at the writer's turn.
-        ReadToTheEnd(input, pool);
-    } catch (Bas::CUserException*) {
-        throw;
-    } catch (Bas::CException*) {
-        // Refused once its data has begun: the writer alone reads the rest
-        // of a filtered input all the same.
-        if (ahead.input)
-            ReadToTheEnd(input, pool);
-        throw;
-    }
-    ahead.voided = input.Void();
-    if (spill)
-        spill->Close();
+    return entry << kBlockBits | block;
 }
 
 } // namespace
+
+struct CZipPipeline::CEntryWork {
+    struct CSlot {
+        Bas::CWorkerPool::CTaskPtr task;
+        // The end of the input before this block, its dictionary.
+        std::string dictionary;
+        std::uint64_t reserve = 0;
+        CBlockDeflater::CBlock block;
+        bool ready = false;
+        // The filter met what it has no stand-in for yet: from here on the
+        // entry is made again at the writer's turn.
+        bool voided = false;
+        // Not read: the entry is given up (or cannot fit).
+        bool stopped = false;
+    };
+
+    CSource source;
+    std::uint64_t index = 0;
+    Bas::CWorkerPool* pool = nullptr;
+    std::shared_ptr<Bas::CSpares<CBlockDeflater>> deflaters;
+    std::shared_ptr<std::atomic<std::uint64_t>> ceiling;
+
+    // Made by the first block's task, used by each block's task in turn.
+    std::optional<Bas::CFile> file;
+    std::unique_ptr<IEntryInput> filtered;
+    std::optional<CFileInput> plain;
+    IEntryInput* input = nullptr;
+    bool opened = false;
+    bool inputReady = false;
+    std::uint16_t dosDate = 0;
+    std::uint16_t dosTime = 0;
+    std::uint32_t attributes = 0;
+    std::uint64_t sourceLength = 0;
+    std::uint64_t taken = 0;
+    std::atomic<std::uint64_t> output{0};
+    std::atomic<bool> stop{false};
+
+    Bas::CLock lock;
+    bool abandoned = false;
+    std::deque<CSlot> slots;
+
+    CSlot& Slot(std::size_t at)
+    {
+        std::lock_guard guard(lock);
+        return slots[at];
+    }
+
+    // Queues the task of block `at`, whose slot exists.
+    void QueueBlock(const std::shared_ptr<CEntryWork>& self, std::size_t at);
+    // What a worker does for one block: the first opens the source; each
+    // reads its block, queues the next and compresses its own.
+    void RunBlock(const std::shared_ptr<CEntryWork>& self, std::size_t at);
+    void open();
+    // The entry leaves the pipeline: what its blocks hold goes back, and
+    // the blocks not yet read never will be.
+    void Abandon();
+};
+
+void CZipPipeline::CEntryWork::QueueBlock(const std::shared_ptr<CEntryWork>& self, std::size_t at)
+{
+    CSlot& slot = slots[at];
+    slot.task = pool->Queue([self, at] { self->RunBlock(self, at); }, Order(index, at), slot.reserve);
+}
+
+void CZipPipeline::CEntryWork::open()
+{
+    file.emplace(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
+    opened = true;
+    CZipCompressor::SourceStatus(*file, source.stream, dosDate, dosTime, attributes);
+    if (source.input)
+        filtered = source.input(*file, true);
+    if (filtered) {
+        input = filtered.get();
+    } else {
+        plain.emplace(*file);
+        input = &*plain;
+    }
+    sourceLength = input->SourceLength();
+    inputReady = true;
+}
+
+void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self, std::size_t at)
+{
+    CSlot& slot = Slot(at);
+    // The memory reserved for the block when the task started: what its
+    // result takes instead once it is kept, nothing when it is not.
+    std::int64_t unreserve = -static_cast<std::int64_t>(slot.reserve);
+    struct CGiveBack {
+        Bas::CWorkerPool& pool;
+        const std::int64_t& bytes;
+        ~CGiveBack() { pool.Hold(bytes); }
+    } giveBack{*pool, unreserve};
+    pool->ThrowIfCancelled();
+    if (at == 0)
+        open();
+    if (stop || (at == 0 && sourceLength > CBlockDeflater::kMaxEntrySize)) {
+        slot.stopped = true;
+        return;
+    }
+    const Bas::CSpares<CBlockDeflater>::CLease deflater(*deflaters);
+    unsigned char* buffer = deflater->Buffer();
+    bool last = false;
+    const std::size_t size = CBlockDeflater::ReadBlock(*input, taken, buffer, last);
+    if (input->Void()) {
+        slot.voided = true;
+        return;
+    }
+    // The next block is read by the next task, while this one compresses.
+    if (!last && !stop) {
+        std::lock_guard guard(lock);
+        if (!abandoned) {
+            CSlot& next = slots.emplace_back();
+            const std::size_t keep = std::min(size, CBlockDeflater::kDictionarySize);
+            next.dictionary.assign(reinterpret_cast<const char*>(buffer + size - keep), keep);
+            next.reserve = CBlockDeflater::ReserveFor(input->SameLength() ? sourceLength - std::min(sourceLength, taken)
+                                                                          : CBlockDeflater::kBlockSize);
+            QueueBlock(self, at + 1);
+        }
+    }
+    CBlockDeflater::CBlock block;
+    deflater->Deflate(buffer, size, slot.dictionary, last, block);
+    // Data that cannot fit in the archive any more ends the entry's
+    // reading: the writer refuses it for certain.
+    if (output += block.outputSize; output > *ceiling)
+        stop = true;
+    std::lock_guard guard(lock);
+    if (abandoned)
+        return;
+    unreserve = static_cast<std::int64_t>(block.Reserved()) - static_cast<std::int64_t>(slot.reserve);
+    slot.block = std::move(block);
+    slot.ready = true;
+}
+
+void CZipPipeline::CEntryWork::Abandon()
+{
+    std::lock_guard guard(lock);
+    abandoned = true;
+    stop = true;
+    for (CSlot& slot : slots)
+        if (slot.ready) {
+            pool->Release(slot.block.Reserved());
+            slot.block = {};
+            slot.ready = false;
+        }
+}
 
 CZipPipeline::CZipPipeline(CZipCompressor& zip, Bas::CWorkerPool* pool, CSources sources, Bas::CProgress idle,
                            CNames names)
     : m_zip(zip), m_pool(pool != nullptr && pool->Workers() > 0 ? pool : nullptr), m_sources(std::move(sources)),
       m_idle(std::move(idle)), m_names(std::move(names))
 {
+    *m_ceiling = m_zip.RoomCeiling();
+    if (m_pool != nullptr)
+        m_pool->SetBudget(kMemoryBudget);
 }
 
 CZipPipeline::~CZipPipeline()
 {
-    if (m_started == 0)
+    if (m_pool == nullptr)
         return;
     // Nothing a worker still does may outlive what it writes into.
     m_pool->Cancel();
     for (CPlanned& planned : m_planned)
-        if (planned.result)
-            release(*planned.result);
+        planned.work->Abandon();
+    m_pool->SetBudget(0);
 }
 
-void CZipPipeline::release(CDeflatedEntry& result)
+void CZipPipeline::planAhead()
 {
-    m_inMemory->fetch_sub(result.data.size());
-    std::string().swap(result.data);
-    if (!result.dataFile.empty()) {
-        if (Bas::IsTempFile(result.dataFile))
-            Bas::DeleteTempFile(result.dataFile);
-        result.dataFile.clear();
+    // The sources are taken only as far ahead as this; the memory their
+    // results take is what bounds the workers.
+    while (m_sourcesLeft && m_planned.size() < kMaxAhead) {
+        CSource source;
+        if (!(m_sourcesLeft = m_sources(source)))
+            return;
+        auto work = std::make_shared<CEntryWork>();
+        work->source.path = source.path;
+        work->source.stream = source.stream;
+        work->source.input = source.input;
+        work->index = m_nextIndex++;
+        work->pool = m_pool;
+        work->deflaters = m_deflaters;
+        work->ceiling = m_ceiling;
+        CEntryWork::CSlot& first = work->slots.emplace_back();
+        first.reserve = CBlockDeflater::ReserveFor(source.size);
+        work->QueueBlock(work, 0);
+        m_planned.push_back({std::move(source), std::move(work), false});
     }
-}
-
-void CZipPipeline::startAhead()
-{
-    // Far enough ahead of the writer that a large file does not start last
-    // and run alone, and that small files hide each other's waits; the
-    // memory of the results stays within the budget whatever the distance.
-    const std::uint64_t budget = kMemoryPerWorker * m_pool->Workers();
-    while (m_started < kMaxAhead && (m_started == 0 || m_bytesAhead < kBytesAhead)) {
-        if (m_started == m_planned.size()) {
-            CSource source;
-            if (!m_sourcesLeft || !(m_sourcesLeft = m_sources(source)))
-                return;
-            m_planned.push_back({std::move(source), nullptr, nullptr, nullptr});
-        }
-        CPlanned& planned = m_planned[m_started++];
-        m_bytesAhead += planned.source.size;
-        planned.result = std::make_shared<CDeflatedEntry>();
-        planned.ahead = std::make_shared<CAhead>();
-        auto copy = std::make_shared<CSource>();
-        copy->path = planned.source.path;
-        copy->stream = planned.source.stream;
-        copy->input = planned.source.input;
-        const std::uint64_t cost = planned.source.size;
-        planned.task = m_pool->Queue([source = std::move(copy), stored = CZipCompressor::NormalizeName(planned.source.name),
-                                      result = planned.result, ahead = planned.ahead, inMemory = m_inMemory, budget,
-                                      pool = m_pool, deflaters = m_deflaters] {
-            DeflateSource(*source, stored, *result, *ahead, *inMemory, budget, *pool, *deflaters);
-        }, cost);
-    }
-}
-
-CZipPipeline::CPlanned CZipPipeline::takeFront()
-{
-    CPlanned planned = std::move(m_planned.front());
-    m_planned.pop_front();
-    --m_started;
-    m_bytesAhead -= planned.source.size;
-    return planned;
 }
 
 void CZipPipeline::addHere(const CSource& source)
 {
     Bas::CFile file(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
-    CDeflatedEntry status;
-    CZipCompressor::SourceStatus(file, source.stream, status.dosDate, status.dosTime, status.attributes);
-    // An entry the archive refuses is refused before its file is read, as
-    // at the turn of an entry made ahead.
-    m_zip.CheckEntry(source.name, source.comment);
-    CFileInput plain(file);
+    std::uint16_t dosDate = 0;
+    std::uint16_t dosTime = 0;
+    std::uint32_t attributes = 0;
+    CZipCompressor::SourceStatus(file, source.stream, dosDate, dosTime, attributes);
     const std::unique_ptr<IEntryInput> filtered = source.input ? source.input(file, false) : nullptr;
+    CFileInput plain(file);
     IEntryInput& input = filtered ? *filtered : plain;
-    try {
-        m_zip.AddStream(input, source.name, source.comment, status.dosDate, status.dosTime, status.attributes);
-    } catch (Bas::CUserException*) {
-        throw;
-    } catch (Bas::CException*) {
-        // A filter finds what it finds in the whole of what can be read,
-        // also when the entry is refused once its data has begun: so the
-        // same is found whether or not a worker read the file ahead.
-        if (filtered) {
-            std::vector<unsigned char> block(CEntryDeflater::kChunkSize);
-            try {
-                while (filtered->Read(block.data(), block.size()) > 0) {
-                }
-            } catch (Bas::CUserException*) {
-                throw;
-            } catch (Bas::CException* raw) {
-                auto error = Bas::Own(raw);
-            }
-        }
-        throw;
-    }
+    m_zip.AddStream(input, source.name, source.comment, dosDate, dosTime, attributes, [this] {
+        if (m_idle)
+            m_idle();
+    });
 }
 
 void CZipPipeline::AddNext()
@@ -200,51 +238,129 @@ void CZipPipeline::AddNext()
         addHere(source);
         return;
     }
-    startAhead();
+    planAhead();
     BAS_ASSERT(!m_planned.empty());
+    CPlanned& planned = m_planned.front();
+    m_pool->SetFront(Order(planned.work->index, kBlockMask));
     // The name and comment in archive order, once, before the data.
-    if (!m_planned.front().namesDone) {
-        m_planned.front().namesDone = true;
+    if (!planned.namesDone) {
+        planned.namesDone = true;
         if (m_names)
-            m_names(m_planned.front().source.name, m_planned.front().source.comment);
+            m_names(planned.source.name, planned.source.comment);
     }
+    writeEntry(planned);
+}
+
+void CZipPipeline::writeEntry(CPlanned& planned)
+{
+    // Whatever becomes of the entry, it leaves the plan and what it holds
+    // goes; only a quit leaves it for the destructor to stop.
+    try {
+        writeData(planned);
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException*) {
+        finishFront();
+        throw;
+    }
+    finishFront();
+}
+
+void CZipPipeline::finishFront()
+{
+    m_planned.front().work->Abandon();
+    m_planned.pop_front();
+    // Published only between entries: an entry cut back leaves the archive
+    // as long as it was before it, so the room never grows past this.
+    *m_ceiling = m_zip.RoomCeiling();
+}
+
+void CZipPipeline::writeData(CPlanned& planned)
+{
+    CEntryWork& work = *planned.work;
+    const auto slot = [&](std::size_t at) -> CEntryWork::CSlot* {
+        std::lock_guard guard(work.lock);
+        return at < work.slots.size() ? &work.slots[at] : nullptr;
+    };
+    // The writer alone meets a source it cannot open (or filter) before the
+    // archive's limits, and one it cannot read after them, its folders
+    // written.
     Bas::CExceptionPtr error;
     try {
-        m_pool->Wait(m_planned.front().task, m_idle);
+        m_pool->Wait(slot(0)->task, m_idle);
+    } catch (Bas::CUserException*) {
+        throw;
     } catch (Bas::CException* raw) {
         error = Bas::Own(raw);
-        // Ended by the wait itself (a quit while the work goes on): the
-        // entry stays planned for the destructor to stop.
-        if (!m_pool->Done(m_planned.front().task))
+        if (!work.inputReady)
             Bas::Rethrow(std::move(error));
     }
-    CPlanned planned = takeFront();
-    // Whatever happens to this entry, its data goes and the next ones start.
-    struct CDone {
-        CZipPipeline& pipeline;
-        CPlanned& planned;
-        ~CDone() { pipeline.release(*planned.result); }
-    } done{*this, planned};
-    startAhead();
-    const bool user = error && dynamic_cast<Bas::CUserException*>(error.get()) != nullptr;
-    // The writer alone meets a source it cannot open before the limits of
-    // the archive, and one it cannot read after them: then a limit's error
-    // is the one to give. What a filter found while it read takes effect
-    // where the writer alone would have read too: for an entry that fails
-    // here (one whose data was void is read again below, and what it finds
-    // takes effect then, as the writer alone finds it).
-    if (planned.ahead->opened && !user) {
-        m_zip.CheckEntry(planned.source.name, planned.source.comment);
-        if (error && planned.ahead->input)
-            planned.ahead->input->Settle();
-    }
+    CZipCompressor::CEntryData data(m_zip, planned.source.name, planned.source.comment, work.dosDate, work.dosTime,
+                                    work.attributes);
+    data.CheckLength(work.sourceLength);
     if (error)
         Bas::Rethrow(std::move(error));
-    if (planned.ahead->voided) {
-        addHere(planned.source);
-        return;
+    for (std::size_t at = 0;; ++at) {
+        CEntryWork::CSlot* block = slot(at);
+        // A worker stops reading only once the data cannot fit: the blocks
+        // before have been refused then.
+        if (block == nullptr)
+            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, data.StoredName());
+        if (at > 0)
+            m_pool->Wait(block->task, m_idle);
+        if (block->voided) {
+            writeFrom(planned, at, data);
+            break;
+        }
+        if (block->stopped)
+            Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, data.StoredName());
+        data.Add(block->block);
+        const bool last = block->block.last;
+        {
+            std::lock_guard guard(work.lock);
+            m_pool->Release(block->block.Reserved());
+            block->block = {};
+            block->ready = false;
+        }
+        if (last)
+            break;
     }
-    m_zip.AddDeflated(*planned.result, planned.source.name, planned.source.comment);
+    data.End();
+}
+
+void CZipPipeline::writeFrom(CPlanned& planned, std::size_t from, CZipCompressor::CEntryData& data)
+{
+    CEntryWork& work = *planned.work;
+    // The blocks before were made with stand-ins given already, so they
+    // come out the same; they are read again only to bring the filter where
+    // they end. Their dictionary is what was read the first time, which the
+    // data written holds, whatever the file holds now.
+    work.file->Seek(0);
+    const std::unique_ptr<IEntryInput> input = planned.source.input(*work.file, false);
+    const Bas::CSpares<CBlockDeflater>::CLease deflater(*m_deflaters);
+    unsigned char* buffer = deflater->Buffer();
+    std::uint64_t taken = 0;
+    bool last = false;
+    for (std::size_t at = 0; at < from && !last; ++at)
+        CBlockDeflater::ReadBlock(*input, taken, buffer, last);
+    std::string dictionary = work.Slot(from).dictionary;
+    std::size_t size = 0;
+    // A file that shrank meanwhile ends where it was read the first time.
+    while (true) {
+        if (!last)
+            size = CBlockDeflater::ReadBlock(*input, taken, buffer, last);
+        else
+            size = 0;
+        CBlockDeflater::CBlock block;
+        deflater->Deflate(buffer, size, dictionary, last, block);
+        data.Add(block);
+        if (last)
+            break;
+        const std::size_t keep = std::min(size, CBlockDeflater::kDictionarySize);
+        dictionary.assign(reinterpret_cast<const char*>(buffer + size - keep), keep);
+        if (m_idle)
+            m_idle();
+    }
 }
 
 } // namespace Granite

@@ -1,10 +1,15 @@
-// Entries compressed ahead of the writer by the workers of a pool: each
-// source is read and deflated on a worker exactly as the writer would do it,
-// into memory within a budget the workers share (32 MiB each) and beyond it
-// into a temporary file; the owner's thread writes the entries in the order
-// they were planned, each once, its sizes and CRC known, so the archive has
-// the same bytes as one the writer makes alone. Without a pool every source
-// is added by the writer itself, as it always was.
+// Entries compressed ahead of the writer by the workers of a pool. Each
+// source is read a block at a time, in order, and every block is compressed
+// on any worker as the writer alone would compress it; the owner's thread
+// writes the entries in the order they were planned, block by block, and
+// meets every error and limit where the writer alone would, so the archive
+// has the same bytes whatever the number of workers. Without a pool every
+// source is added by the writer itself.
+//
+// The workers take the blocks of the entry the writer waits for first, then
+// those of the entries after it, as far ahead as the results they hold stay
+// within one memory budget for all of them; no result goes to disk. A
+// worker stops an entry once its data cannot fit in the archive's room.
 #pragma once
 
 #include "WorkerPool.h"
@@ -20,11 +25,11 @@ namespace Granite {
 
 class CZipPipeline {
 public:
-    static constexpr std::uint64_t kMemoryPerWorker = 32u << 20;
-    // How far ahead of the writer the workers may be: in sources, and in
-    // bytes of them.
-    static constexpr std::size_t kMaxAhead = 256;
-    static constexpr std::uint64_t kBytesAhead = 1024u << 20;
+    // The memory that results held ahead of the writer may take, all
+    // workers together, counted by what their pieces reserve.
+    static constexpr std::uint64_t kMemoryBudget = 64u << 20;
+    // How many entries ahead of the writer are planned at most.
+    static constexpr std::size_t kMaxAhead = 1024;
 
     struct CSource {
         std::wstring path;
@@ -36,57 +41,51 @@ public:
         // in as they are); `ahead` when made on a worker ahead of the
         // writer's turn.
         std::function<std::unique_ptr<IEntryInput>(Bas::CFile& file, bool ahead)> input;
-        // What the file is likely to hold (0: unknown): larger files start
-        // first, and the workers look further ahead past small ones.
+        // What the file holds, as far as is known: the memory its first
+        // block's result may take.
         std::uint64_t size = 0;
     };
 
     // The sources in the order they go into the archive, one at a call;
     // false after the last.
     using CSources = std::function<bool(CSource& next)>;
-
     // An entry's name and comment at the writer's turn, in archive order,
     // before its data (the privacy mask).
     using CNames = std::function<void(std::wstring& name, std::wstring& comment)>;
 
     // `idle` is called while the writer waits for a worker (the caller's
-    // message pump); what it throws ends the wait. The sources are asked for
-    // only as far ahead as the workers compress.
+    // message pump) at most every 10 ms; what it throws ends the wait.
     CZipPipeline(CZipCompressor& zip, Bas::CWorkerPool* pool, CSources sources, Bas::CProgress idle,
                  CNames names = {});
-    // Stops the work still under way and removes what it made.
+    // Stops the work still under way and gives back what it holds.
     ~CZipPipeline();
     CZipPipeline(const CZipPipeline&) = delete;
     CZipPipeline& operator=(const CZipPipeline&) = delete;
 
-    // What a worker made of a source besides its data: whether the file
-    // opened, and its input, kept for the writer's turn.
-    struct CAhead {
-        std::atomic<bool> opened{false};
-        std::unique_ptr<IEntryInput> input;
-        bool voided = false;
-    };
-
     // Adds the next source to the archive. Its error (the source's or the
     // archive's) is thrown here, in the order the writer alone would meet
-    // it, and the archive stays as it was.
+    // it, and the archive stays as it was but for the folders the entry
+    // needed.
     void AddNext();
+
+    // What the workers make of one source, shared with them.
+    struct CEntryWork;
 
 private:
     struct CPlanned {
         CSource source;
-        Bas::CWorkerPool::CTaskPtr task;
-        std::shared_ptr<CDeflatedEntry> result;
-        std::shared_ptr<CAhead> ahead;
+        std::shared_ptr<CEntryWork> work;
         bool namesDone = false;
     };
-    void startAhead();
-    // The oldest planned source, which the writer adds next, taken off the
-    // plan.
-    CPlanned takeFront();
-    void release(CDeflatedEntry& result);
-    // The writer reads and compresses the source itself: without workers,
-    // and for an entry whose data made ahead was void.
+    void planAhead();
+    void writeEntry(CPlanned& planned);
+    void writeData(CPlanned& planned);
+    // The entry at the front leaves the plan.
+    void finishFront();
+    // The rest of an entry whose data made ahead met what the filter had no
+    // stand-in for: made again here, from block `from` on.
+    void writeFrom(CPlanned& planned, std::size_t from, CZipCompressor::CEntryData& data);
+    // The writer reads and compresses the source itself (no workers).
     void addHere(const CSource& source);
 
     CZipCompressor& m_zip;
@@ -96,12 +95,12 @@ private:
     Bas::CProgress m_idle;
     CNames m_names;
     std::deque<CPlanned> m_planned;
-    std::size_t m_started = 0;
-    std::uint64_t m_bytesAhead = 0;
-    // The compressed bytes held in memory by results not yet written.
-    std::shared_ptr<std::atomic<std::uint64_t>> m_inMemory = std::make_shared<std::atomic<std::uint64_t>>(0);
-    // One deflater a worker, kept for every entry it compresses.
-    std::shared_ptr<Bas::CSpares<CEntryDeflater>> m_deflaters = std::make_shared<Bas::CSpares<CEntryDeflater>>();
+    std::uint64_t m_nextIndex = 0;
+    // The archive's room at most, for the workers to stop an entry that
+    // cannot fit.
+    std::shared_ptr<std::atomic<std::uint64_t>> m_ceiling = std::make_shared<std::atomic<std::uint64_t>>(0);
+    // One deflater a worker, kept for every block it compresses.
+    std::shared_ptr<Bas::CSpares<CBlockDeflater>> m_deflaters = std::make_shared<Bas::CSpares<CBlockDeflater>>();
 };
 
 } // namespace Granite

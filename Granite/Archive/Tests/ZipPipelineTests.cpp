@@ -1,6 +1,8 @@
+#include "ArchiveMessages.h"
 #include "Errors.h"
 #include "TestFolder.h"
 #include "ZipPipeline.h"
+#include "ZipVerifier.h"
 
 #include <gtest/gtest.h>
 
@@ -10,70 +12,206 @@
 
 namespace {
 
-// The same sources through the writer alone and through workers give the
-// same archive, byte for byte, and the same error at the same place.
-TEST(ZipPipeline, WorkersWriteTheSameArchiveAsTheWriterAlone)
-{
-    Testing::CTestFolder folder;
-    std::mt19937 random(11);
-    struct CPlanned {
-        std::wstring path, name, comment;
-        bool stream;
-    };
-    std::vector<CPlanned> sources;
-    for (int i = 0; i < 30; ++i) {
-        std::string bytes(static_cast<std::size_t>(random() % 600000), '\0');
-        for (char& c : bytes)
-            c = i % 2 ? static_cast<char>(random()) : "abc \n"[random() % 5];
-        const std::wstring name = L"f" + std::to_wstring(i) + L".bin";
-        folder.WriteBytes(name, bytes);
-        sources.push_back({folder / name, L"Logs/" + name, folder / name, i == 0});
-    }
-    folder.WriteBytes(L"empty.txt", "");
-    sources.push_back({folder / L"empty.txt", L"empty.txt", L"", false});
-    sources.insert(sources.begin() + 7, {folder / L"missing.txt", L"missing.txt", L"", false});
+using CSource = Granite::CZipPipeline::CSource;
 
-    const auto pack = [&](Bas::CWorkerPool* pool, const std::wstring& archive) {
-        std::vector<std::wstring> errors;
-        Granite::CZipCompressor zip;
-        zip.Open(archive);
-        std::size_t next = 0;
+struct CRun {
+    std::vector<std::wstring> errors;
+    std::string bytes;
+    std::uint64_t peakHeld = 0;
+};
+
+// The sources through the writer alone (no pool) or through the workers,
+// with the error of each failed entry in order and the archive's bytes; the
+// archive is read back against its records.
+CRun Pack(const Testing::CTestFolder& folder, const std::vector<CSource>& sources, Bas::CWorkerPool* pool,
+          const std::wstring& archive, std::uint64_t reserve = 0)
+{
+    CRun run;
+    Granite::CZipCompressor zip;
+    zip.Open(folder / archive);
+    zip.ReserveBytes(reserve);
+    std::size_t next = 0;
+    {
         Granite::CZipPipeline pipeline(
             zip, pool,
-            [&](Granite::CZipPipeline::CSource& source) {
+            [&](CSource& source) {
                 if (next == sources.size())
                     return false;
-                const auto& planned = sources[next++];
-                source.path = planned.path;
-                source.name = planned.name;
-                source.comment = planned.comment;
-                source.stream = planned.stream;
+                source = sources[next++];
                 return true;
             },
-            {});
+            [&] {
+                if (pool != nullptr)
+                    run.peakHeld = std::max(run.peakHeld, pool->Held());
+            });
         for (std::size_t i = 0; i < sources.size(); ++i) {
             try {
                 pipeline.AddNext();
             } catch (Bas::CException* raw) {
-                errors.push_back(std::to_wstring(i) + L" " + Bas::Own(raw)->GetMessageText());
+                run.errors.push_back(std::to_wstring(i) + L" " + Bas::Own(raw)->GetMessageText());
             }
+            if (pool != nullptr)
+                run.peakHeld = std::max(run.peakHeld, pool->Held());
         }
-        zip.Close();
-        return errors;
+    }
+    zip.ReserveBytes(0);
+    zip.Close();
+    Granite::VerifyZipArchive(folder / archive, zip.Entries());
+    run.bytes = folder.ReadBytes(archive);
+    return run;
+}
+
+std::string Text(std::mt19937& random, std::size_t size)
+{
+    static const char* const words[] = {"error ", "request ", "done ", "retry\r\n", "12:30:45 ", "session "};
+    std::string text;
+    while (text.size() < size)
+        text += words[random() % 6];
+    text.resize(size);
+    return text;
+}
+
+std::string Noise(std::mt19937& random, std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+// The same sources through the writer alone and through workers give the
+// same archive, byte for byte, and the same error at the same place: small
+// files, files of many blocks (one deflate stream whatever worker made each
+// block), a missing file, and a sparse file of 5 GiB alone in its folder,
+// refused for its size after its folder entry, as the writer alone does.
+TEST(ZipPipeline, WorkersWriteTheSameArchiveAsTheWriterAlone)
+{
+    Testing::CTestFolder folder;
+    std::mt19937 random(11);
+    std::vector<CSource> sources;
+    const auto add = [&](const std::wstring& name, const std::string& bytes, bool stream = false) {
+        folder.WriteBytes(name, bytes);
+        CSource source;
+        source.path = folder / name;
+        source.name = L"Logs/" + name;
+        source.comment = source.path;
+        source.stream = stream;
+        source.size = bytes.size();
+        sources.push_back(source);
     };
+    for (int i = 0; i < 30; ++i) {
+        const std::size_t size = random() % 600000;
+        add(L"f" + std::to_wstring(i) + L".bin", i % 2 ? Noise(random, size) : Text(random, size), i == 0);
+    }
+    add(L"large.log", Text(random, 3 * Granite::CBlockDeflater::kBlockSize + 12345));
+    add(L"block.bin", Noise(random, 2 * Granite::CBlockDeflater::kBlockSize));
+    add(L"empty.txt", "");
+    sources.insert(sources.begin() + 7, CSource{folder / L"missing.txt", L"missing.txt", L"", false, {}, 0});
+    ASSERT_TRUE(::CreateDirectoryW((folder / L"huge").c_str(), nullptr));
+    {
+        Bas::CFile sparse(folder / L"huge\\sparse.bin", Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        sparse.SetLength(5ull << 30);
+    }
+    sources.push_back(CSource{folder / L"huge\\sparse.bin", L"Huge/sparse.bin", L"", false, {}, 5ull << 30});
+    add(L"after.txt", "after");
+
     Bas::CWorkerPool pool(3);
-    const auto alone = pack(nullptr, folder / L"alone.zip");
-    const auto workers = pack(&pool, folder / L"workers.zip");
-    EXPECT_EQ(alone.size(), 1u);
-    EXPECT_EQ(alone, workers);
-    const std::string bytes = folder.ReadBytes(L"alone.zip");
-    EXPECT_GT(bytes.size(), 1000000u);
-    EXPECT_TRUE(bytes == folder.ReadBytes(L"workers.zip"));
+    const CRun alone = Pack(folder, sources, nullptr, L"alone.zip");
+    const CRun workers = Pack(folder, sources, &pool, L"workers.zip");
+    ASSERT_EQ(alone.errors.size(), 2u);
+    EXPECT_EQ(alone.errors, workers.errors);
+    EXPECT_GT(alone.bytes.size(), 5000000u);
+    EXPECT_NE(alone.bytes.find("Huge/"), std::string::npos) << "the refused file's folder stays";
+    EXPECT_TRUE(alone.bytes == workers.bytes);
+    EXPECT_EQ(pool.Held(), 0u);
+}
+
+// An input that ends early, as a file that shrinks while it is read, and a
+// filter whose data made ahead turns void at its third block (as the mask's
+// does when it meets a new original) give the same archive either way.
+TEST(ZipPipeline, AShrinkingInputAndVoidDataEndAsTheWriterAloneEndsThem)
+{
+    Testing::CTestFolder folder;
+    std::mt19937 random(5);
+    const std::uint64_t block = Granite::CBlockDeflater::kBlockSize;
+    folder.WriteBytes(L"text.log", Text(random, static_cast<std::size_t>(5 * block)));
+    // Takes the file's bytes, but ends after `limit` of them; ahead of the
+    // writer it turns void once `voidAt` bytes are read.
+    class CTestInput : public Granite::IEntryInput {
+    public:
+        CTestInput(Bas::CFile& file, std::uint64_t limit, std::uint64_t voidAt)
+            : m_file(file), m_limit(limit), m_voidAt(voidAt)
+        {
+        }
+        std::size_t Read(void* buffer, std::size_t size) override
+        {
+            const std::size_t read = m_file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size, m_limit - m_read)));
+            m_read += read;
+            return read;
+        }
+        std::uint64_t SourceLength() const override { return m_file.GetLength(); }
+        bool SameLength() const override { return false; }
+        bool Void() const override { return m_read >= m_voidAt; }
+
+    private:
+        Bas::CFile& m_file;
+        std::uint64_t m_limit;
+        std::uint64_t m_voidAt;
+        std::uint64_t m_read = 0;
+    };
+    std::vector<CSource> sources;
+    using CCase = std::pair<std::uint64_t, std::uint64_t>;
+    const std::uint64_t never = ~std::uint64_t(0);
+    for (const auto& [limit, voidAt] : {CCase{3 * block + 500, never}, CCase{2 * block, never},
+                                        CCase{5 * block, 2 * block + 1}, CCase{3 * block, 3 * block}}) {
+        CSource source;
+        source.path = folder / L"text.log";
+        source.name = L"part" + std::to_wstring(sources.size()) + L".log";
+        source.size = limit;
+        source.input = [limit = limit, voidAt = voidAt, never](Bas::CFile& file,
+                                                               bool ahead) -> std::unique_ptr<Granite::IEntryInput> {
+            return std::make_unique<CTestInput>(file, limit, ahead ? voidAt : never);
+        };
+        sources.push_back(source);
+    }
+    Bas::CWorkerPool pool(2);
+    const CRun alone = Pack(folder, sources, nullptr, L"alone.zip");
+    const CRun workers = Pack(folder, sources, &pool, L"workers.zip");
+    EXPECT_TRUE(alone.errors.empty());
+    EXPECT_TRUE(alone.bytes == workers.bytes);
+}
+
+// Results ahead of the writer stay within the budget, and an entry that
+// cannot fit in the archive's room is refused as the writer alone refuses
+// it, its reading stopped on the workers.
+TEST(ZipPipeline, MemoryStaysWithinTheBudgetAndTheRoomBoundsTheWork)
+{
+    Testing::CTestFolder folder;
+    std::mt19937 random(3);
+    std::vector<CSource> sources;
+    for (int i = 0; i < 40; ++i) {
+        const std::wstring name = L"n" + std::to_wstring(i) + L".bin";
+        folder.WriteBytes(name, Noise(random, 3 * Granite::CBlockDeflater::kBlockSize / 2));
+        sources.push_back(CSource{folder / name, name, L"", false, {}, 3 * Granite::CBlockDeflater::kBlockSize / 2});
+    }
+    Bas::CWorkerPool pool(4);
+    const CRun workers = Pack(folder, sources, &pool, L"workers.zip");
+    EXPECT_LE(workers.peakHeld, Granite::CZipPipeline::kMemoryBudget + 4 * (2u << 20));
+    EXPECT_TRUE(workers.errors.empty());
+
+    // Room for about 20 MiB: the rest is refused, the same entries either way.
+    const std::uint64_t reserve = Granite::CZipCompressor::kMaxPosition - (20u << 20);
+    const CRun alone = Pack(folder, sources, nullptr, L"alone-room.zip", reserve);
+    const CRun room = Pack(folder, sources, &pool, L"workers-room.zip", reserve);
+    EXPECT_EQ(alone.errors.size(), 27u);
+    EXPECT_EQ(alone.errors, room.errors);
+    EXPECT_TRUE(alone.bytes == room.bytes);
+    EXPECT_EQ(pool.Held(), 0u);
 }
 
 // An input that finds things as the privacy mask does: at the writer's turn
-// at once, ahead of it only as what it met (its data void then), taking
-// effect when the entry fails.
+// at once, ahead of it only as what it met, its data void then, so that the
+// writer reads it again.
 class CFindingInput : public Granite::IEntryInput {
 public:
     CFindingInput(Bas::CFile& file, bool ahead, const std::wstring& path, std::vector<std::wstring>& found)
@@ -94,11 +232,6 @@ public:
     std::uint64_t SourceLength() const override { return m_length; }
     bool SameLength() const override { return true; }
     bool Void() const override { return m_met; }
-    void Settle() override
-    {
-        if (m_met)
-            find();
-    }
 
 private:
     void find()
