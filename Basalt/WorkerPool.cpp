@@ -90,9 +90,24 @@ DWORD WINAPI CWorkerPool::ThreadMain(void* pool)
 CWorkerPool::CTaskPtr CWorkerPool::Queue(std::function<void()> work, std::uint64_t order, std::uint64_t reserve)
 {
     auto task = std::make_shared<CTask>(std::move(work), reserve);
+    bool dropped = false;
     {
         std::lock_guard guard(m_lock);
-        m_queue.emplace(std::pair{order, m_sequence++}, task);
+        // A running task that queues more while the pool is cancelled (the
+        // next block of its file) gets it dropped at once: Cancel would
+        // return with it still queued, and it would run after its owner has
+        // gone, holding its file open.
+        dropped = m_cancelled;
+        if (dropped) {
+            task->done = true;
+            task->error = Own<CException>(new CUserException);
+        } else {
+            m_queue.emplace(std::pair{order, m_sequence++}, task);
+        }
+    }
+    if (dropped) {
+        task->work = nullptr;
+        return task;
     }
     ::WakeConditionVariable(&m_wake);
     return task;

@@ -50,7 +50,8 @@ public:
     using CTaskPtr = std::shared_ptr<CTask>;
     // Queues work. `reserve`: the memory its result will hold, counted from
     // when it starts until the owner gives it back with Release. An error it
-    // throws (running out of memory included) is kept for Wait.
+    // throws (running out of memory included) is kept for Wait. Queued while
+    // the pool is being cancelled, it is dropped at once.
     CTaskPtr Queue(std::function<void()> work, std::uint64_t order = 0, std::uint64_t reserve = 0);
     // The memory that results may hold together (0: no bound).
     void SetBudget(std::uint64_t bytes);

@@ -63,17 +63,24 @@ TEST(WorkerPool, ResultsAndErrorsComeToTheWaiter)
     }
 }
 
-// Cancel ends a running task at its next step and drops the queued ones;
+// Cancel ends a running task at its next step and drops the queued ones,
+// and what the running task queues as it ends (the next block of its file);
 // the pool works again afterwards.
 TEST(WorkerPool, CancelStopsTheWorkAndDropsTheRest)
 {
     Bas::CWorkerPool pool(1);
     std::atomic<bool> started{false};
     std::atomic<int> ran{0};
+    Bas::CWorkerPool::CTaskPtr queuedLate;
     const auto endless = pool.Queue([&] {
         started = true;
         for (;;) {
-            pool.ThrowIfCancelled();
+            try {
+                pool.ThrowIfCancelled();
+            } catch (Bas::CUserException*) {
+                queuedLate = pool.Queue([&] { ++ran; });
+                throw;
+            }
             ::Sleep(1);
         }
     });
@@ -83,6 +90,8 @@ TEST(WorkerPool, CancelStopsTheWorkAndDropsTheRest)
     pool.Cancel();
     EXPECT_TRUE(pool.Done(endless));
     EXPECT_TRUE(pool.Done(dropped));
+    ASSERT_NE(queuedLate, nullptr);
+    EXPECT_TRUE(pool.Done(queuedLate));
     EXPECT_EQ(ran, 0);
     try {
         pool.Wait(dropped, {});
