@@ -524,13 +524,19 @@ void CBlockDeflater::Deflate(const unsigned char* data, std::size_t size, std::s
     block.last = last;
     block.crc32 = static_cast<std::uint32_t>(crc32(crc32(0, Z_NULL, 0), data, static_cast<uInt>(size)));
     const CZDeflateStream::EFlush flush = last ? CZDeflateStream::Finish : CZDeflateStream::SyncFlush;
+    const std::uint64_t bound = DeflateBound(size);
     for (;;) {
         const unsigned produced = m_stream.Deflate(m_out.data(), static_cast<unsigned>(m_out.size()), flush);
         if (produced > 0) {
             if (block.pieces.empty() || block.pieces.back().size() + produced > kPieceSize) {
+                // A piece takes what the worst case leaves, so that the
+                // pieces of data that does not compress hold no more than
+                // ReserveFor says, not a second whole piece for its last
+                // bytes.
+                const std::uint64_t left = bound - std::min(bound, block.outputSize);
                 block.pieces.emplace_back();
-                block.pieces.back().reserve(
-                    static_cast<std::size_t>(std::min<std::uint64_t>(kPieceSize, DeflateBound(size))));
+                block.pieces.back().reserve(static_cast<std::size_t>(
+                    std::max<std::uint64_t>(produced, std::min<std::uint64_t>(kPieceSize, left))));
             }
             block.pieces.back().append(reinterpret_cast<const char*>(m_out.data()), produced);
             block.outputSize += produced;

@@ -183,11 +183,20 @@ TEST(ZipPipeline, AShrinkingInputAndVoidDataEndAsTheWriterAloneEndsThem)
 
 // Results ahead of the writer stay within the budget, and an entry that
 // cannot fit in the archive's room is refused as the writer alone refuses
-// it, its reading stopped on the workers.
+// it, its reading stopped on the workers. A block of data that does not
+// compress holds no more than its reserve, not a second piece for its
+// last bytes.
 TEST(ZipPipeline, MemoryStaysWithinTheBudgetAndTheRoomBoundsTheWork)
 {
     Testing::CTestFolder folder;
     std::mt19937 random(3);
+    {
+        const std::string noise = Noise(random, Granite::CBlockDeflater::kBlockSize);
+        Granite::CBlockDeflater deflater;
+        Granite::CBlockDeflater::CBlock block;
+        deflater.Deflate(reinterpret_cast<const unsigned char*>(noise.data()), noise.size(), {}, false, block);
+        EXPECT_LE(block.Reserved(), Granite::CBlockDeflater::ReserveFor(noise.size()));
+    }
     std::vector<CSource> sources;
     for (int i = 0; i < 40; ++i) {
         const std::wstring name = L"n" + std::to_wstring(i) + L".bin";
