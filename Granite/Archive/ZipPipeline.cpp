@@ -4,6 +4,7 @@
 #include "File.h"
 #include "Lock.h"
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 
@@ -241,7 +242,7 @@ void CZipPipeline::AddNext()
     planAhead();
     BAS_ASSERT(!m_planned.empty());
     CPlanned& planned = m_planned.front();
-    m_pool->SetFront(Order(planned.work->index, kBlockMask));
+    setFront(planned.work->index, 0);
     // The name and comment in archive order, once, before the data.
     if (!planned.namesDone) {
         planned.namesDone = true;
@@ -249,6 +250,11 @@ void CZipPipeline::AddNext()
             m_names(planned.source.name, planned.source.comment);
     }
     writeEntry(planned);
+}
+
+void CZipPipeline::setFront(std::uint64_t index, std::size_t block)
+{
+    m_pool->SetFront(Order(index, std::min<std::uint64_t>(block + m_pool->Workers(), kBlockMask)));
 }
 
 void CZipPipeline::writeEntry(CPlanned& planned)
@@ -306,8 +312,10 @@ void CZipPipeline::writeData(CPlanned& planned)
         // before have been refused then.
         if (block == nullptr)
             Bas::ThrowCheck(ERR_ZIP_ARCHIVE_TOO_LARGE, data.StoredName());
-        if (at > 0)
+        if (at > 0) {
+            setFront(work.index, at);
             m_pool->Wait(block->task, m_idle);
+        }
         if (block->voided) {
             writeFrom(planned, at, data);
             break;

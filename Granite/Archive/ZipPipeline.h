@@ -6,10 +6,11 @@
 // has the same bytes whatever the number of workers. Without a pool every
 // source is added by the writer itself.
 //
-// The workers take the blocks of the entry the writer waits for first, then
-// those of the entries after it, as far ahead as the results they hold stay
-// within one memory budget for all of them; no result goes to disk. A
-// worker stops an entry once its data cannot fit in the archive's room.
+// The workers take the blocks of the entry the writer waits for first (the
+// one it waits for and one a worker after it whatever the budget holds),
+// then those after, as far ahead as the results they hold stay within one
+// memory budget for all of them; no result goes to disk. A worker stops an
+// entry once its data cannot fit in the archive's room.
 #pragma once
 
 #include "WorkerPool.h"
@@ -78,6 +79,11 @@ private:
         bool namesDone = false;
     };
     void planAhead();
+    // The blocks of the entry the writer waits for start whatever the
+    // budget holds, from `block` to one a worker past it: every worker can
+    // take a part of one large file, and a writer held up (its window's
+    // messages, a modal loop) leaves no more of it in memory than that.
+    void setFront(std::uint64_t index, std::size_t block);
     void writeEntry(CPlanned& planned);
     void writeData(CPlanned& planned);
     // The entry at the front leaves the plan.

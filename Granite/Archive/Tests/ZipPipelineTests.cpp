@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <random>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -215,6 +216,72 @@ TEST(ZipPipeline, MemoryStaysWithinTheBudgetAndTheRoomBoundsTheWork)
     EXPECT_EQ(alone.errors.size(), 27u);
     EXPECT_EQ(alone.errors, room.errors);
     EXPECT_TRUE(alone.bytes == room.bytes);
+    EXPECT_EQ(pool.Held(), 0u);
+}
+
+// A writer held up while it waits (its message pump in a modal loop, a
+// window dragged) leaves the workers no more of its one large file in
+// memory than the budget and a block a worker: not the whole file.
+TEST(ZipPipeline, AWriterHeldUpLeavesNoMoreThanTheBudget)
+{
+    Testing::CTestFolder folder;
+    const std::uint64_t length = 160 * Granite::CBlockDeflater::kBlockSize;
+    {
+        Bas::CFile sparse(folder / L"large.bin", Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        sparse.SetLength(length);
+    }
+    // The file as it is, its first read slow enough that the writer waits
+    // for it, and pumps.
+    class CSlowStart : public Granite::CFileInput {
+    public:
+        using CFileInput::CFileInput;
+        std::size_t Read(void* buffer, std::size_t size) override
+        {
+            if (std::exchange(m_first, false))
+                ::Sleep(50);
+            return CFileInput::Read(buffer, size);
+        }
+
+    private:
+        bool m_first = true;
+    };
+    CSource source{folder / L"large.bin", L"large.bin", L"", false, {}, length};
+    source.input = [](Bas::CFile& file, bool) { return std::make_unique<CSlowStart>(file); };
+    Bas::CWorkerPool pool(4);
+    Granite::CZipCompressor zip;
+    zip.Open(folder / L"held.zip");
+    bool given = false;
+    std::uint64_t peak = 0;
+    {
+        Granite::CZipPipeline pipeline(
+            zip, &pool,
+            [&](CSource& next) {
+                if (std::exchange(given, true))
+                    return false;
+                next = source;
+                return true;
+            },
+            [&, held = false]() mutable {
+                // Held up once, until the workers hold nothing more.
+                if (std::exchange(held, true))
+                    return;
+                std::uint64_t last = 0;
+                for (int still = 0, i = 0; still < 30 && i < 2000; ++i) {
+                    const std::uint64_t now = pool.Held();
+                    still = now == last ? still + 1 : 0;
+                    last = now;
+                    peak = std::max(peak, now);
+                    if (peak > 2 * Granite::CZipPipeline::kMemoryBudget)
+                        break;
+                    ::Sleep(10);
+                }
+            });
+        pipeline.AddNext();
+    }
+    zip.Close();
+    EXPECT_GT(peak, 0u) << "the writer was never held up";
+    EXPECT_LE(peak, Granite::CZipPipeline::kMemoryBudget +
+                        (pool.Workers() + 2) * Granite::CBlockDeflater::ReserveFor(Granite::CBlockDeflater::kBlockSize));
     EXPECT_EQ(pool.Held(), 0u);
 }
 
