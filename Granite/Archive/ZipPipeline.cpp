@@ -117,8 +117,13 @@ void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self,
     pool->ThrowIfCancelled();
     if (at == 0)
         open();
+    // The file is not held once it will not be read again (only an entry
+    // whose data turned void is, at the writer's turn): it is open for
+    // reading alone, and the program that writes it may want it meanwhile,
+    // as it may once the writer alone has read it.
     if (stop || (at == 0 && sourceLength > CBlockDeflater::kMaxEntrySize)) {
         slot.stopped = true;
+        file->Close();
         return;
     }
     const Bas::CSpares<CBlockDeflater>::CLease deflater(*deflaters);
@@ -129,6 +134,8 @@ void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self,
         slot.voided = true;
         return;
     }
+    if (last)
+        file->Close();
     // The next block is read by the next task, while this one compresses.
     if (!last && !stop) {
         std::lock_guard guard(lock);

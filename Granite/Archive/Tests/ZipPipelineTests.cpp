@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <string_view>
 #include <utility>
@@ -283,6 +284,82 @@ TEST(ZipPipeline, AWriterHeldUpLeavesNoMoreThanTheBudget)
     EXPECT_LE(peak, Granite::CZipPipeline::kMemoryBudget +
                         (pool.Workers() + 2) * Granite::CBlockDeflater::ReserveFor(Granite::CBlockDeflater::kBlockSize));
     EXPECT_EQ(pool.Held(), 0u);
+}
+
+// A file read ahead to its end is closed then, not held until the writer's
+// turn (it is open for reading alone): the program that writes it may open
+// it again meanwhile, as it may once the writer alone has read it.
+TEST(ZipPipeline, AFileReadAheadIsNotHeldOpenUntilTheWritersTurn)
+{
+    Testing::CTestFolder folder;
+    folder.WriteBytes(L"first.log", "first");
+    folder.WriteBytes(L"second.log", "second");
+    std::atomic<bool> go{false};
+    std::atomic<bool> secondRead{false};
+    // The file as it is; `gate` at its first read, `done` once all is read.
+    class CWatched : public Granite::CFileInput {
+    public:
+        CWatched(Bas::CFile& file, std::atomic<bool>* gate, std::atomic<bool>* done)
+            : CFileInput(file), m_gate(gate), m_done(done)
+        {
+        }
+        std::size_t Read(void* buffer, std::size_t size) override
+        {
+            for (int i = 0; m_gate != nullptr && !*m_gate && i < 20000; ++i)
+                ::Sleep(1);
+            const std::size_t read = CFileInput::Read(buffer, size);
+            if (m_done != nullptr && (m_read += read) >= SourceLength())
+                *m_done = true;
+            return read;
+        }
+
+    private:
+        std::atomic<bool>* m_gate;
+        std::atomic<bool>* m_done;
+        std::uint64_t m_read = 0;
+    };
+    std::vector<CSource> sources(2);
+    for (std::size_t i = 0; i < 2; ++i) {
+        sources[i].path = folder / (i == 0 ? L"first.log" : L"second.log");
+        sources[i].name = i == 0 ? L"first.log" : L"second.log";
+        sources[i].input = [&, i](Bas::CFile& file, bool) {
+            return std::make_unique<CWatched>(file, i == 0 ? &go : nullptr, i == 0 ? nullptr : &secondRead);
+        };
+    }
+    Bas::CWorkerPool pool(2);
+    Granite::CZipCompressor zip;
+    zip.Open(folder / L"open.zip");
+    std::size_t next = 0;
+    bool writable = false;
+    {
+        Granite::CZipPipeline pipeline(
+            zip, &pool,
+            [&](CSource& source) {
+                if (next == sources.size())
+                    return false;
+                source = sources[next++];
+                return true;
+            },
+            // The writer waits for the first file, while the second is read.
+            [&] {
+                if (go)
+                    return;
+                for (int i = 0; !secondRead && i < 2000; ++i)
+                    ::Sleep(10);
+                for (int i = 0; secondRead && !writable && i < 500; ++i) {
+                    Bas::CFile writer;
+                    writable = writer.TryOpen(folder / L"second.log", Bas::CFile::OpenWrite | Bas::CFile::ShareRead |
+                                                                           Bas::CFile::ShareWrite);
+                    ::Sleep(10);
+                }
+                go = true;
+            });
+        pipeline.AddNext();
+        pipeline.AddNext();
+    }
+    zip.Close();
+    EXPECT_TRUE(secondRead);
+    EXPECT_TRUE(writable) << "the second file stayed open until the writer's turn";
 }
 
 // An input that finds things as the privacy mask does: at the writer's turn
