@@ -75,6 +75,12 @@ struct CZipPipeline::CEntryWork {
     // reads its block, queues the next and compresses its own.
     void RunBlock(const std::shared_ptr<CEntryWork>& self, std::size_t at);
     void open();
+    // The source will not be read again (only an entry whose data turned
+    // void is, at the writer's turn): its input and what it holds (the
+    // mask's buffers) go, and the file is closed. It is open for reading
+    // alone, and the program that writes it may want it meanwhile, as it
+    // may once the writer alone has read it.
+    void letGo();
     // The entry leaves the pipeline: what its blocks hold goes back, and
     // the blocks not yet read never will be.
     void Abandon();
@@ -117,13 +123,9 @@ void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self,
     pool->ThrowIfCancelled();
     if (at == 0)
         open();
-    // The file is not held once it will not be read again (only an entry
-    // whose data turned void is, at the writer's turn): it is open for
-    // reading alone, and the program that writes it may want it meanwhile,
-    // as it may once the writer alone has read it.
     if (stop || (at == 0 && sourceLength > CBlockDeflater::kMaxEntrySize)) {
         slot.stopped = true;
-        file->Close();
+        letGo();
         return;
     }
     const Bas::CSpares<CBlockDeflater>::CLease deflater(*deflaters);
@@ -135,7 +137,7 @@ void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self,
         return;
     }
     if (last)
-        file->Close();
+        letGo();
     // The next block is read by the next task, while this one compresses.
     if (!last && !stop) {
         std::lock_guard guard(lock);
@@ -160,6 +162,14 @@ void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self,
     unreserve = static_cast<std::int64_t>(block.Reserved()) - static_cast<std::int64_t>(slot.reserve);
     slot.block = std::move(block);
     slot.ready = true;
+}
+
+void CZipPipeline::CEntryWork::letGo()
+{
+    input = nullptr;
+    filtered.reset();
+    plain.reset();
+    file->Close();
 }
 
 void CZipPipeline::CEntryWork::Abandon()

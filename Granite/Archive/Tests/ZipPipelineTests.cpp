@@ -288,20 +288,28 @@ TEST(ZipPipeline, AWriterHeldUpLeavesNoMoreThanTheBudget)
 
 // A file read ahead to its end is closed then, not held until the writer's
 // turn (it is open for reading alone): the program that writes it may open
-// it again meanwhile, as it may once the writer alone has read it.
-TEST(ZipPipeline, AFileReadAheadIsNotHeldOpenUntilTheWritersTurn)
+// it again meanwhile, as it may once the writer alone has read it. Its
+// input (the mask's buffers) goes then too.
+TEST(ZipPipeline, AFileReadAheadIsLetGoOnceRead)
 {
     Testing::CTestFolder folder;
     folder.WriteBytes(L"first.log", "first");
     folder.WriteBytes(L"second.log", "second");
     std::atomic<bool> go{false};
     std::atomic<bool> secondRead{false};
-    // The file as it is; `gate` at its first read, `done` once all is read.
+    std::atomic<bool> secondGone{false};
+    // The file as it is; `gate` at its first read, `done` once all is read,
+    // `gone` once the input is destroyed.
     class CWatched : public Granite::CFileInput {
     public:
-        CWatched(Bas::CFile& file, std::atomic<bool>* gate, std::atomic<bool>* done)
-            : CFileInput(file), m_gate(gate), m_done(done)
+        CWatched(Bas::CFile& file, std::atomic<bool>* gate, std::atomic<bool>* done, std::atomic<bool>* gone)
+            : CFileInput(file), m_gate(gate), m_done(done), m_gone(gone)
         {
+        }
+        ~CWatched() override
+        {
+            if (m_gone != nullptr)
+                *m_gone = true;
         }
         std::size_t Read(void* buffer, std::size_t size) override
         {
@@ -316,6 +324,7 @@ TEST(ZipPipeline, AFileReadAheadIsNotHeldOpenUntilTheWritersTurn)
     private:
         std::atomic<bool>* m_gate;
         std::atomic<bool>* m_done;
+        std::atomic<bool>* m_gone;
         std::uint64_t m_read = 0;
     };
     std::vector<CSource> sources(2);
@@ -323,7 +332,8 @@ TEST(ZipPipeline, AFileReadAheadIsNotHeldOpenUntilTheWritersTurn)
         sources[i].path = folder / (i == 0 ? L"first.log" : L"second.log");
         sources[i].name = i == 0 ? L"first.log" : L"second.log";
         sources[i].input = [&, i](Bas::CFile& file, bool) {
-            return std::make_unique<CWatched>(file, i == 0 ? &go : nullptr, i == 0 ? nullptr : &secondRead);
+            return i == 0 ? std::make_unique<CWatched>(file, &go, nullptr, nullptr)
+                          : std::make_unique<CWatched>(file, nullptr, &secondRead, &secondGone);
         };
     }
     Bas::CWorkerPool pool(2);
@@ -331,6 +341,7 @@ TEST(ZipPipeline, AFileReadAheadIsNotHeldOpenUntilTheWritersTurn)
     zip.Open(folder / L"open.zip");
     std::size_t next = 0;
     bool writable = false;
+    bool goneAhead = false;
     {
         Granite::CZipPipeline pipeline(
             zip, &pool,
@@ -352,6 +363,7 @@ TEST(ZipPipeline, AFileReadAheadIsNotHeldOpenUntilTheWritersTurn)
                                                                            Bas::CFile::ShareWrite);
                     ::Sleep(10);
                 }
+                goneAhead = secondGone;
                 go = true;
             });
         pipeline.AddNext();
@@ -360,6 +372,7 @@ TEST(ZipPipeline, AFileReadAheadIsNotHeldOpenUntilTheWritersTurn)
     zip.Close();
     EXPECT_TRUE(secondRead);
     EXPECT_TRUE(writable) << "the second file stayed open until the writer's turn";
+    EXPECT_TRUE(goneAhead) << "the second input stayed until the writer's turn";
 }
 
 // An input that finds things as the privacy mask does: at the writer's turn
