@@ -17,8 +17,9 @@ bool EqualNoCase(std::wstring_view a, std::wstring_view b)
     return true;
 }
 
-bool CCommandLine::Parse(const std::wstring& text)
+bool CCommandLine::Parse(const std::wstring& text, EResponseFiles responseFiles)
 {
+    m_responseFiles = responseFiles;
     m_arguments.clear();
     m_switches.clear();
     m_responseBytes = 0;
@@ -66,7 +67,7 @@ bool CCommandLine::split(const std::wstring& text, int depth)
                 argument += c;
             }
         }
-        if (argument.size() >= 2 && argument[0] == L'@') {
+        if (m_responseFiles == ReadResponseFiles && argument.size() >= 2 && argument[0] == L'@') {
             if (argument[1] == L'@') {
                 m_arguments.push_back(argument.substr(1));
                 continue;

@@ -22,10 +22,17 @@ public:
     static constexpr std::size_t kMaxArguments = 32768;
     static constexpr std::uint64_t kMaxResponseBytes = 0x100000;
 
-    // False when response files would take the command line past those
-    // bounds; the arguments are then empty and OverflowArgument names the
-    // response file that went past them.
-    [[nodiscard]] bool Parse(const std::wstring& text);
+    // Whether an "@name" argument stands for the arguments in the file
+    // "name". A command line that is not a program's own (such as a
+    // server's command line read from the registry) is split as plain text:
+    // its "@" is part of an argument, never a file or device to read.
+    enum EResponseFiles { ReadResponseFiles, NoResponseFiles };
+
+    // False when response files, or the arguments themselves, would take
+    // the command line past those bounds; the arguments are then empty and
+    // OverflowArgument names the response file that went past them (empty
+    // for a plain command line).
+    [[nodiscard]] bool Parse(const std::wstring& text, EResponseFiles responseFiles = ReadResponseFiles);
     const std::wstring& OverflowArgument() const noexcept { return m_overflow; }
 
     std::size_t ArgumentCount() const noexcept { return m_arguments.size(); }
@@ -50,6 +57,7 @@ private:
     bool split(const std::wstring& text, int depth);
 
     std::vector<std::wstring> m_arguments;
+    EResponseFiles m_responseFiles = ReadResponseFiles;
     std::uint64_t m_responseBytes = 0;
     std::wstring m_overflow;
     std::vector<std::pair<std::wstring, std::wstring>> m_switches;

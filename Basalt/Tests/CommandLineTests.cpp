@@ -37,6 +37,22 @@ TEST(CommandLineSplit, AtSigns)
     EXPECT_EQ(Split(L"p @"), (Args{L"p", L"@"}));
 }
 
+// A command line that is not the program's own: "@" starts a plain
+// argument, even where a file of that name exists.
+TEST(CommandLineSplit, PlainCommandLineReadsNoFile)
+{
+    Testing::CTestFolder folder;
+    folder.WriteBytes(L"list.txt", "inside");
+    Bas::CCommandLine line;
+    ASSERT_TRUE(line.Parse(L"@" + folder / L"list.txt /automation @@x @COM1", Bas::CCommandLine::NoResponseFiles));
+    ASSERT_EQ(line.ArgumentCount(), 4u);
+    EXPECT_EQ(line.Argument(0), L"@" + folder / L"list.txt");
+    EXPECT_EQ(line.Argument(2), L"@@x");
+    EXPECT_EQ(line.Argument(3), L"@COM1");
+    ASSERT_TRUE(line.Parse(L"p @" + folder / L"list.txt"));
+    EXPECT_EQ(line.Argument(1), L"inside");
+}
+
 TEST(CommandLineSplit, ResponseFilesAreReadInPlace)
 {
     Testing::CTestFolder folder;

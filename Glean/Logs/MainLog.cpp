@@ -100,11 +100,22 @@ std::wstring CMainLog::moduleLine(const std::wstring& folder, const std::wstring
 
 std::wstring CMainLog::FindWordExecutable()
 {
-    const std::wstring clsid = m_system.ReadRegistryString(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"");
-    const std::wstring server =
-        m_system.ReadRegistryString(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid + L"\\LocalServer32", L"");
+    std::wstring server;
+    try {
+        const std::wstring clsid = m_system.ReadRegistryString(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"");
+        server = m_system.ReadRegistryString(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid + L"\\LocalServer32", L"");
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException* raw) {
+        // A value that cannot be read names no Word, as a missing one.
+        Bas::Own(raw);
+        return {};
+    }
+    // The server's command line is the registry's text, not this program's:
+    // a leading "@" is part of its first argument, never a file to read
+    // ("@COM1" would open the serial port and could wait on it for good).
     Bas::CCommandLine commandLine;
-    if (!commandLine.Parse(server) || commandLine.ArgumentCount() == 0)
+    if (!commandLine.Parse(server, Bas::CCommandLine::NoResponseFiles) || commandLine.ArgumentCount() == 0)
         return {};
     const std::wstring& path = commandLine.Argument(0);
     if (path.size() < 5 || Upper(path.substr(path.size() - 4)) != L".EXE" || !m_system.FileExists(path))

@@ -55,6 +55,9 @@ public:
     void BuildText(std::wstring& text);
 
     std::wstring GetModuleVersionText(const std::wstring& folder, const std::wstring& name);
+    // The Word server's program from its registered command line, split
+    // without response files; empty when it is missing, cannot be read, is
+    // no ".exe" or does not exist (the main log then writes "Unknown").
     std::wstring FindWordExecutable();
     std::wstring GetWordVersion();
     std::wstring GetOutlookVersion();

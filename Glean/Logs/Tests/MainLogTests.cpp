@@ -1,12 +1,14 @@
 #include "Errors.h"
 #include "MainLog.h"
 #include "OsNaming.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -37,6 +39,7 @@ public:
     DWORD productType = 48;
     DWORD productInfoMajor = 0;
     std::map<std::wstring, std::wstring> registry; // "root|subkey|name"
+    std::set<std::wstring> unreadable;
     std::map<std::wstring, VS_FIXEDFILEINFO> versions;
     std::map<std::wstring, bool> writable;
     std::map<wchar_t, UINT> driveTypes;
@@ -52,6 +55,10 @@ public:
     void SetString(HKEY root, const std::wstring& subkey, const std::wstring& name, const std::wstring& value)
     {
         registry[Key(root, subkey, name)] = value;
+    }
+    void SetUnreadable(HKEY root, const std::wstring& subkey, const std::wstring& name)
+    {
+        unreadable.insert(Key(root, subkey, name));
     }
     void SetVersion(const std::wstring& path, WORD a, WORD b, WORD c, WORD d)
     {
@@ -92,6 +99,8 @@ public:
     std::wstring ReadRegistryString(HKEY root, const std::wstring& subkey, const std::wstring& name) override
     {
         ++calls;
+        if (unreadable.count(Key(root, subkey, name)) != 0)
+            Bas::ThrowLastError(ERROR_ACCESS_DENIED);
         const auto found = registry.find(Key(root, subkey, name));
         return found == registry.end() ? std::wstring() : found->second;
     }
@@ -370,6 +379,27 @@ TEST_F(MainLog, OfficeLinesAndModuleRows)
     EXPECT_EQ(std::count_if(withoutApp.begin(), withoutApp.end(),
                             [](const std::wstring& line) { return line.find(L"\t[") != std::wstring::npos; }),
               20);
+}
+
+// The Word server's command line is split as plain text: a file named with
+// "@" is never read, and a value that cannot be read finds no Word.
+TEST_F(MainLog, WordServerStartingWithAtOrUnreadable)
+{
+    Testing::CTestFolder folder;
+    // Read as a response file, this would name the Word the system knows.
+    folder.WriteBytes(L"args.txt", "C:\\Office\\WINWORD.EXE");
+    const std::wstring server = L"CLSID\\{000209FF-0000-0000-C000-000000000046}\\LocalServer32";
+    system.SetString(HKEY_CLASSES_ROOT, L"Word.Application\\CLSID", L"", L"{000209FF-0000-0000-C000-000000000046}");
+    system.SetVersion(L"C:\\Office\\WINWORD.EXE", 16, 0, 1, 2);
+    for (const std::wstring& value :
+         {L"@" + folder / L"args.txt", std::wstring(L"@C:\\nope\\args.txt /automation"), std::wstring(L"@COM1")}) {
+        system.SetString(HKEY_CLASSES_ROOT, server, L"", value);
+        EXPECT_EQ(Glean::CMainLog(system, settings).FindWordExecutable(), L"") << value;
+    }
+    system.SetString(HKEY_CLASSES_ROOT, server, L"", L"C:\\Office\\WINWORD.EXE");
+    system.SetUnreadable(HKEY_CLASSES_ROOT, server, L"");
+    const auto lines = Lines(Build());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"WinWord.exe\t[Unknown]"), lines.end());
 }
 
 TEST(MainLogHelpers, PathRoots)
