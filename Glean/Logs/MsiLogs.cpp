@@ -42,6 +42,8 @@ bool CMsiLogReader::rawUnit(wchar_t& unit)
         if (m_windowStart == 0)
             return false;
         m_windowStart -= kWindowUnits;
+        // A long line spans many windows without a line break between them.
+        Mica::PumpMessagesNowAndThen();
         Map(m_window, 2 * static_cast<std::uint64_t>(m_windowStart), 2 * kWindowUnits);
     }
     unit = static_cast<const wchar_t*>(m_window.Data())[m_position - m_windowStart];
@@ -66,16 +68,26 @@ bool CMsiLogReader::ReadPreviousLine(std::wstring& line)
     bool any = false;
     wchar_t unit = 0;
     bool atStart = true;
+    // The units come last first. Once the line holds the bound, it is a
+    // ring: each unit read replaces the one read longest ago, at `oldest`,
+    // so what is kept is the line's beginning.
+    std::size_t oldest = 0;
     while (readUnit(unit)) {
         any = true;
         if (unit == L'\n') {
             atStart = false;
             break;
         }
-        line.push_back(unit);
+        if (line.size() < kMaxLineUnits) {
+            line.push_back(unit);
+        } else {
+            line[oldest] = unit;
+            oldest = (oldest + 1) % kMaxLineUnits;
+        }
     }
     if (!any)
         return false;
+    std::rotate(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(oldest), line.end());
     if (atStart && !line.empty() && line.back() == 0xFEFF)
         line.pop_back();
     std::reverse(line.begin(), line.end());

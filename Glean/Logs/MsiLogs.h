@@ -17,6 +17,10 @@ class CMsiLogReader : public Bas::CFileMapping {
 public:
     // Code units per mapped window (256 KiB).
     static constexpr std::int64_t kWindowUnits = 0x20000;
+    // The most code units a line is read to (64 KiB): the deciding line is
+    // short, and a log without line breaks must not become one string of
+    // its size.
+    static constexpr std::size_t kMaxLineUnits = 0x8000;
 
     // A log that cannot be opened or mapped gets an application-log line and
     // a reader without a window.
@@ -24,7 +28,8 @@ public:
 
     bool HasWindow() const noexcept { return m_window.IsMapped(); }
     // The next line going backwards, without its line break; false once the
-    // start of the file has been passed.
+    // start of the file has been passed. A longer line gives its first
+    // kMaxLineUnits units, and the reading goes on before its start.
     bool ReadPreviousLine(std::wstring& line);
 
 private:

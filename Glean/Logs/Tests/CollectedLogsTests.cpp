@@ -140,6 +140,36 @@ TEST_F(MsiLogReader, MarkDroppedAndEmptyFilesReadNothing)
     EXPECT_TRUE(log.Lines().empty());
 }
 
+// A line past the bound gives its beginning, and the lines before it are
+// still read. A log of 1.5 GB without a line break after its deciding line
+// is read through without becoming one string.
+TEST_F(MsiLogReader, LongLinesAreReadToTheBound)
+{
+    constexpr std::size_t bound = Glean::CMsiLogReader::kMaxLineUnits;
+    std::wstring longLine;
+    for (std::size_t i = 0; i < 3 * bound + 5; ++i)
+        longLine.push_back(static_cast<wchar_t>(0x4E00 + i % 20011));
+    folder.WriteBytes(L"MSI1.log", Utf16Bytes(L"first\r\n" + longLine + L"\r\nlast", true));
+    EXPECT_EQ(BackwardLines(folder / L"MSI1.log"),
+              (std::vector<std::wstring>{L"first", longLine.substr(0, bound), L"last"}));
+
+    const std::wstring path = folder / L"MSI2.log";
+    {
+        // Zeros after the line: a sparse file, written in no time.
+        Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        const std::string start = Utf16Bytes(L"Property(S): ProductName = Writer\r\n", true);
+        file.Write(start.data(), start.size());
+        file.SetLength(1536ull << 20);
+    }
+    Glean::CMsiLogReader reader(path);
+    std::wstring line;
+    ASSERT_TRUE(reader.ReadPreviousLine(line));
+    EXPECT_EQ(line, std::wstring(bound, L'\0'));
+    EXPECT_LE(line.capacity(), 2 * bound);
+    ASSERT_TRUE(reader.ReadPreviousLine(line));
+    EXPECT_EQ(line, L"Property(S): ProductName = Writer");
+}
+
 TEST_F(MsiLogReader, ProductSelection)
 {
     const std::vector<Glean::CMsiEntry> products = {{L"Reader X", L"Logs/"}, {L"Writer", L""}};
