@@ -4,6 +4,7 @@
 #include "File.h"
 #include "GleanAppLog.h"
 #include "Message.h"
+#include "MessageLoopMica.h"
 #include "NativeFileSystem.h"
 #include "TempFile.h"
 #include "TextStream.h"
@@ -58,7 +59,8 @@ DWORD CWindowsDriveSystem::FileSize(const std::wstring& path, std::uint64_t& siz
     return 0;
 }
 
-void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::vector<std::wstring>& lines)
+void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::vector<std::wstring>& lines,
+                       const Bas::CProgress& progress)
 {
     std::vector<Bas::CFindEntry> entries;
     try {
@@ -71,11 +73,13 @@ void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::ve
         return;
     }
     for (const Bas::CFindEntry& entry : entries) {
+        if (progress)
+            progress();
         const std::wstring path = Bas::JoinPath(folder, entry.name);
         if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
             // A folder link on the medium may lead back up: not entered.
             if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                ListDriveContents(system, path, lines);
+                ListDriveContents(system, path, lines, progress);
             continue;
         }
         std::uint64_t bytes = 0;
@@ -90,11 +94,13 @@ void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::ve
     }
 }
 
-std::vector<std::wstring> CDrivesLog::BuildLines()
+std::vector<std::wstring> CDrivesLog::BuildLines(const Bas::CProgress& progress)
 {
     CNoCriticalErrorBoxes quiet;
     std::vector<std::wstring> lines;
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        if (progress)
+            progress();
         const std::wstring root = {letter, L':', L'\\'};
         const UINT type = m_system.DriveType(root);
         if (type != DRIVE_REMOVABLE && type != DRIVE_CDROM)
@@ -113,7 +119,7 @@ std::vector<std::wstring> CDrivesLog::BuildLines()
         } else {
             lines.push_back(L"CD-ROM " + root);
         }
-        ListDriveContents(m_system, root, lines);
+        ListDriveContents(m_system, root, lines, progress);
         lines.emplace_back(L" ");
     }
     return lines;
@@ -122,7 +128,7 @@ std::vector<std::wstring> CDrivesLog::BuildLines()
 void CDrivesLog::Run()
 {
     m_filePath = Bas::CreateTempFile(Bas::GetTempFolder(), L"GDL", L"tmp");
-    Bas::WriteLines(m_filePath, BuildLines());
+    Bas::WriteLines(m_filePath, BuildLines([] { Mica::PumpMessagesNowAndThen(); }));
 }
 
 } // namespace Glean

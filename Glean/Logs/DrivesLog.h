@@ -41,9 +41,11 @@ public:
     explicit CDrivesLog(IDriveSystem& system) : m_system(system) {}
 
     // The lines for drives A: to Z:; no system "no disk" box is shown while
-    // the drives are probed.
-    std::vector<std::wstring> BuildLines();
-    // Writes BuildLines() into a new "GDL" temporary file.
+    // the drives are probed. `progress` is called for every drive and entry;
+    // what it throws ends the listing.
+    std::vector<std::wstring> BuildLines(const Bas::CProgress& progress = {});
+    // Writes BuildLines() into a new "GDL" temporary file, pumping the
+    // window's messages now and then; a quit ends it with CUserException.
     void Run();
     const std::wstring& FilePath() const noexcept { return m_filePath; }
 
@@ -55,6 +57,7 @@ private:
 // Appends "path\tsize" for every file below a folder, hidden and system ones
 // included, subfolders at their place in the order. A folder that cannot be
 // listed gets the line "path\tError <code>", and the listing goes on.
-void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::vector<std::wstring>& lines);
+void ListDriveContents(IDriveSystem& system, const std::wstring& folder, std::vector<std::wstring>& lines,
+                       const Bas::CProgress& progress = {});
 
 } // namespace Glean

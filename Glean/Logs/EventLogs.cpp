@@ -5,6 +5,7 @@
 #include "GleanAppLog.h"
 #include "MaskedBinary.h"
 #include "Message.h"
+#include "MessageLoopMica.h"
 #include "NativeFileSystem.h"
 #include "RegistryKey.h"
 #include "TempFile.h"
@@ -227,7 +228,7 @@ std::vector<BYTE> MaskEventRecord(const std::vector<BYTE>& record, Bas::ILogFilt
 }
 
 void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>& sources, const std::wstring& path,
-                       std::uint32_t limit)
+                       std::uint32_t limit, const Bas::CProgress& progress)
 {
     Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
     file.Seek(kHeaderSize);
@@ -236,6 +237,8 @@ void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>
     Bas::ILogFilter* const filter = Bas::LogFilter();
     const DWORD count = records.RecordCount();
     for (DWORD i = 0; i < count; ++i) {
+        if (progress)
+            progress();
         std::vector<BYTE> record = records.ReadNext();
         BAS_PRESUME(record.size() >= kFixedPart);
         if (!sources.empty() && sources.count(RecordSourceName(record)) == 0)
@@ -259,10 +262,10 @@ void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>
     file.Close();
 }
 
-void SaveEventLog(const CEventLogSpec& spec, const std::wstring& path)
+void SaveEventLog(const CEventLogSpec& spec, const std::wstring& path, const Bas::CProgress& progress)
 {
     CEventLogCache log(spec.logName);
-    WriteEventLogFile(log, spec.sources, path);
+    WriteEventLogFile(log, spec.sources, path, kEventLogFileLimit, progress);
 }
 
 std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder)
@@ -272,7 +275,7 @@ std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& spec
         std::wstring path;
         try {
             path = Bas::CreateTempFile(folder, L"GEV", L"tmp");
-            SaveEventLog(spec, path);
+            SaveEventLog(spec, path, [] { Mica::PumpMessagesNowAndThen(); });
             saved.push_back({path, spec.logName + L".evt"});
         } catch (Bas::CUserException*) {
             throw;

@@ -7,6 +7,7 @@
 
 #include "GleanSettings.h"
 #include "Handles.h"
+#include "NativeFileSystem.h"
 #include "TextStream.h"
 
 #include <cstdint>
@@ -52,11 +53,13 @@ std::vector<BYTE> MaskEventRecord(const std::vector<BYTE>& record, Bas::ILogFilt
 
 // Writes the records whose source is in `sources` (every record for an empty
 // set) into a new file, each masked by MaskEventRecord when a log filter is
-// set. A file that would reach 2 GiB is refused.
+// set. A file that would reach the limit (2 GiB) is refused. `progress` is
+// called before each record; what it throws ends the writing.
+constexpr std::uint32_t kEventLogFileLimit = 0x80000000u;
 void WriteEventLogFile(IEventRecordSource& records, const std::set<std::wstring>& sources, const std::wstring& path,
-                       std::uint32_t limit = 0x80000000u);
+                       std::uint32_t limit = kEventLogFileLimit, const Bas::CProgress& progress = {});
 
-void SaveEventLog(const CEventLogSpec& spec, const std::wstring& path);
+void SaveEventLog(const CEventLogSpec& spec, const std::wstring& path, const Bas::CProgress& progress = {});
 struct CSavedEventLog {
     std::wstring path;     // a "GEV" temporary file
     std::wstring fileName; // "<name>.evt", its name in the archive
@@ -64,6 +67,8 @@ struct CSavedEventLog {
 
 // Saves each log into a new temporary file in the folder; returns the saved
 // files. A log that fails gets an application-log line and leaves no file.
+// The window's messages are pumped now and then meanwhile; a quit ends the
+// saving with its CUserException.
 std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder);
 
 } // namespace Glean

@@ -5,6 +5,8 @@
 #include "GleanAppLog.h"
 #include "Message.h"
 #include "MsiLogs.h"
+#include "PostedQuit.h"
+#include "TempFile.h"
 #include "TestFolder.h"
 #include "generated/GleanMessages.h"
 
@@ -407,6 +409,25 @@ TEST(DrivesLog, AFolderThatCannotBeListedIsOneLine)
               (std::vector<std::wstring>{L"Removable drive J:\\", L"Label = STICK", L"Serial number = 9", L"J:\\a.txt\t3",
                                          L"J:\\System Volume Information\tError 5", L"J:\\z\\big.bin\tSize of file > 4 Gb",
                                          L"J:\\z\\locked.txt\tError 5", L"J:\\zz.bin\t4294967295", L" "}));
+}
+
+// The listing pumps the window's messages: a quit ends it.
+TEST(DrivesLog, AQuitEndsTheListing)
+{
+    Glean::CGleanAppLog log;
+    CFakeDrives fake;
+    fake.drives = {{L'J', {DRIVE_REMOVABLE, true, L"STICK", 9}}};
+    fake.folders[L"J:\\"] = {Bas::CFindEntry{L"a.txt", FILE_ATTRIBUTE_ARCHIVE}};
+    Glean::CDrivesLog drives(fake);
+    Testing::CPostedQuit quit;
+    try {
+        drives.Run();
+        FAIL() << "the quit did not end the listing";
+    } catch (Bas::CUserException* raw) {
+        Bas::Own(raw);
+    }
+    if (!drives.FilePath().empty())
+        Bas::DeleteTempFile(drives.FilePath());
 }
 
 TEST(DrivesLog, ContentsInCaseInsensitiveOrderWithHiddenFiles)

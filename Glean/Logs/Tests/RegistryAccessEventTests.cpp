@@ -5,7 +5,9 @@
 #include "GleanAppLog.h"
 #include "MaskedBinary.h"
 #include "Message.h"
+#include "MessageLoopMica.h"
 #include "NativeFileSystem.h"
+#include "PostedQuit.h"
 #include "RegistryExport.h"
 #include "TempFile.h"
 #include "TestFolder.h"
@@ -678,6 +680,25 @@ TEST(EventLogFile, HeaderRecordsAndEndRecord)
     EXPECT_EQ(Field(empty, 20), 48u);
     EXPECT_EQ(Field(empty, 24), 1u);
     EXPECT_EQ(Field(empty, 32), 88u);
+}
+
+// A quit seen by the pump the writer is given ends the writing before the
+// next record is read.
+TEST(EventLogFile, AQuitEndsTheWriting)
+{
+    Testing::CTestFolder folder;
+    CFakeRecords fake;
+    for (int i = 0; i < 3; ++i)
+        fake.records.push_back(MakeRecord(L"GleanTest", i + 1, 8));
+    Testing::CPostedQuit quit;
+    try {
+        Glean::WriteEventLogFile(fake, {}, folder / L"quit.evt", Glean::kEventLogFileLimit,
+                                 [] { Mica::PumpMessagesNowAndThen(); });
+        FAIL() << "the quit did not end the writing";
+    } catch (Bas::CUserException* raw) {
+        Bas::Own(raw);
+    }
+    EXPECT_EQ(fake.next, 0u);
 }
 
 std::uint32_t Field(const std::vector<BYTE>& bytes, std::size_t at)
