@@ -63,8 +63,8 @@ bool CRegistryKey::Open(HKEY root, const wchar_t* subkey, EMode mode, EView view
     const REGSAM rights = AccessRights(mode, view, IsWow64());
     HKEY key = nullptr;
     LONG code = 0;
-    if (mode == Read)
-        code = ::RegOpenKeyExW(root, subkey, 0, rights, &key);
+    if (mode == Read || mode == ReadLink)
+        code = ::RegOpenKeyExW(root, subkey, mode == ReadLink ? REG_OPTION_OPEN_LINK : 0, rights, &key);
     else
         code = ::RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, rights, nullptr, &key, nullptr);
     ::SetLastError(static_cast<DWORD>(code));

@@ -12,7 +12,10 @@ namespace Bas {
 
 class CRegistryKey {
 public:
-    enum EMode { Read = 0, Create = 1, NotOpened = 2 };
+    // ReadLink reads as Read does, but a registry link (a key made with
+    // REG_OPTION_CREATE_LINK) named last in the path is opened as itself,
+    // holding its "SymbolicLinkValue", not as the key it leads to.
+    enum EMode { Read = 0, Create = 1, NotOpened = 2, ReadLink = 3 };
     enum EView { DefaultView = 0, View32 = 1, View64 = 2 };
 
     CRegistryKey() = default;

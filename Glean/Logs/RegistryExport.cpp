@@ -3,6 +3,7 @@
 #include "GleanAppLog.h"
 #include "MaskedBinary.h"
 #include "Message.h"
+#include "MessageLoopMica.h"
 #include "NativeFileSystem.h"
 #include "RegistryKey.h"
 #include "TempFile.h"
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <functional>
 
 namespace Glean {
 
@@ -142,12 +144,82 @@ std::vector<BYTE> MaskMulti(const std::vector<BYTE>& data, Bas::ILogFilter& filt
     return masked;
 }
 
+// The lines collected in memory.
+class CLineList : public ILineSink {
+public:
+    explicit CLineList(std::vector<std::wstring>& lines) : m_lines(lines) {}
+    void AddLine(std::wstring line) override { m_lines.push_back(std::move(line)); }
+
+private:
+    std::vector<std::wstring>& m_lines;
+};
+
+// The lines written to a file made at the first line, so that an export
+// whose key cannot be opened makes none; they pass through a buffer of
+// about 64 KiB, so that a large export costs few writes.
+class CExportFile : public ILineSink {
+public:
+    explicit CExportFile(std::function<std::wstring()> makePath) : m_makePath(std::move(makePath)) {}
+
+    void AddLine(std::wstring line) override
+    {
+        if (!m_file) {
+            m_path = m_makePath();
+            // Every piece was masked by the exporter: the writer does not
+            // filter the lines again.
+            m_file = std::make_unique<Bas::CLogWriter>(m_path, Bas::CLogWriter::FilteredByMaker);
+        }
+        m_buffer += line;
+        m_buffer += L"\r\n";
+        if (m_buffer.size() >= kBufferUnits)
+            flush();
+    }
+    // Writes what is left and closes the file.
+    void Close()
+    {
+        if (!m_file)
+            return;
+        flush();
+        m_file->Close();
+    }
+    // Closes the file without writing what is left; its path.
+    const std::wstring& Abandon() noexcept
+    {
+        m_file.reset();
+        return m_path;
+    }
+    // The file's path; empty while no line came.
+    const std::wstring& Path() const noexcept { return m_path; }
+
+private:
+    static constexpr std::size_t kBufferUnits = 0x8000;
+
+    void flush()
+    {
+        m_file->WriteText(m_buffer);
+        m_buffer.clear();
+    }
+
+    std::function<std::wstring()> m_makePath;
+    std::wstring m_path;
+    std::unique_ptr<Bas::CLogWriter> m_file;
+    std::wstring m_buffer;
+};
+
 } // namespace
 
 std::unique_ptr<IRegistryKeySource> CWindowsRegistrySource::Open(HKEY root, const std::wstring& path)
 {
     Bas::CRegistryKey key;
     if (!key.Open(root, path.c_str(), Bas::CRegistryKey::Read))
+        return nullptr;
+    return std::make_unique<CWindowsKey>(std::move(key));
+}
+
+std::unique_ptr<IRegistryKeySource> CWindowsRegistrySource::OpenSubkey(HKEY root, const std::wstring& path)
+{
+    Bas::CRegistryKey key;
+    if (!key.Open(root, path.c_str(), Bas::CRegistryKey::ReadLink))
         return nullptr;
     return std::make_unique<CWindowsKey>(std::move(key));
 }
@@ -174,7 +246,13 @@ void CRegistryExporter::add(std::wstring line)
 {
     for (std::size_t at = line.find(L'\n'); at != std::wstring::npos; at = line.find(L'\n', at + 2))
         line.insert(at, 1, L'\r');
-    m_lines.push_back(std::move(line));
+    m_sink->AddLine(std::move(line));
+}
+
+void CRegistryExporter::progress() const
+{
+    if (m_progress)
+        m_progress();
 }
 
 std::wstring CRegistryExporter::mask(const std::wstring& text) const
@@ -268,6 +346,13 @@ void CRegistryExporter::exportValue(const Bas::CRegistryKey::CValue& value)
             addHex(prefix + L"hex(7):", m_filter != nullptr ? MaskMulti(value.data, *m_filter) : value.data, true);
         }
         break;
+    case REG_LINK:
+        // The path a link leads to, as UTF-16 without a terminating zero.
+        if (secret != nullptr)
+            addHex(prefix + L"hex(6):", Utf16Bytes(secret->SecretStandIn(MultiText(value.data))), true);
+        else
+            addHex(prefix + L"hex(6):", m_filter != nullptr ? MaskMulti(value.data, *m_filter) : value.data, true);
+        break;
     case REG_BINARY:
         if (secret != nullptr) {
             std::wstring shown = L"hex:";
@@ -285,41 +370,67 @@ void CRegistryExporter::exportValue(const Bas::CRegistryKey::CValue& value)
     }
 }
 
-void CRegistryExporter::exportKey(HKEY root, const std::wstring& path)
+void CRegistryExporter::exportKey(HKEY root, std::unique_ptr<IRegistryKeySource> key, std::size_t depth)
 {
-    if (!m_lines.empty())
-        m_lines.emplace_back();
-    add(L"[" + mask(m_rootName + L"\\" + path) + L"]");
-    const auto key = m_source.Open(root, path);
+    progress();
+    add({});
+    add(L"[" + mask(m_rootName + L"\\" + m_path) + L"]");
     if (!key)
         return;
-    for (const auto& value : key->Values())
+    for (const auto& value : key->Values()) {
+        progress();
         exportValue(value);
-    for (const std::wstring& name : key->SubkeyNames())
-        exportKey(root, path + L"\\" + name);
+    }
+    const std::vector<std::wstring> names = key->SubkeyNames();
+    key.reset();
+    if (!names.empty() && depth >= kMaxDepth) {
+        if (m_cutKey.empty())
+            m_cutKey = m_rootName + L"\\" + m_path;
+        return;
+    }
+    const std::size_t length = m_path.size();
+    for (const std::wstring& name : names) {
+        m_path += L'\\';
+        m_path += name;
+        exportKey(root, m_source.OpenSubkey(root, m_path), depth + 1);
+        m_path.resize(length);
+    }
+}
+
+bool CRegistryExporter::Export(const std::wstring& keyPath, ILineSink& sink)
+{
+    auto [rootName, path] = SplitKeyPath(keyPath);
+    const HKEY root = RootKey(rootName);
+    auto key = m_source.Open(root, path);
+    if (!key)
+        return false;
+    m_rootName = std::move(rootName);
+    m_path = std::move(path);
+    m_cutKey.clear();
+    m_filter = Bas::LogFilter();
+    m_sink = &sink;
+    add(L"Windows Registry Editor Version 5.00");
+    exportKey(root, std::move(key), 0);
+    m_sink = nullptr;
+    return true;
 }
 
 bool CRegistryExporter::BuildLines(const std::wstring& keyPath, std::vector<std::wstring>& lines)
 {
-    const auto [rootName, path] = SplitKeyPath(keyPath);
-    const HKEY root = RootKey(rootName);
-    if (!m_source.Open(root, path))
+    std::vector<std::wstring> built;
+    CLineList sink(built);
+    if (!Export(keyPath, sink))
         return false;
-    m_rootName = rootName;
-    m_filter = Bas::LogFilter();
-    m_lines = {L"Windows Registry Editor Version 5.00"};
-    exportKey(root, path);
-    lines = std::move(m_lines);
-    m_lines.clear();
+    lines = std::move(built);
     return true;
 }
 
 bool CRegistryExporter::ExportKey(const std::wstring& keyPath, const std::wstring& filePath)
 {
-    std::vector<std::wstring> lines;
-    if (!BuildLines(keyPath, lines))
+    CExportFile file([&] { return filePath; });
+    if (!Export(keyPath, file))
         return false;
-    Bas::WriteLines(filePath, lines, Bas::CLogWriter::FilteredByMaker);
+    file.Close();
     return true;
 }
 
@@ -328,16 +439,26 @@ std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
                                            const std::wstring& folder)
 {
     std::vector<CRegistryExportFile> files;
-    CRegistryExporter exporter(source);
+    CRegistryExporter exporter(source, [] { Mica::PumpMessagesNowAndThen(); });
     CGleanAppLog& log = CGleanAppLog::Instance();
     // Each export goes into a new temporary file of its own: the configured
     // file name is only the archive name, so it never names a path.
     auto exportOne = [&](const std::wstring& keyPath, const std::wstring& fileName) {
-        std::vector<std::wstring> lines;
-        if (!exporter.BuildLines(keyPath, lines))
-            return false;
-        const std::wstring path = Bas::CreateTempFile(folder, L"GRL", L"tmp");
-        Bas::WriteLines(path, lines, Bas::CLogWriter::FilteredByMaker);
+        CExportFile file([&] { return Bas::CreateTempFile(folder, L"GRL", L"tmp"); });
+        try {
+            if (!exporter.Export(keyPath, file))
+                return false;
+            file.Close();
+        } catch (...) {
+            // A quit or a failed write leaves no part of an export behind.
+            if (!file.Abandon().empty())
+                Bas::DeleteTempFile(file.Path());
+            throw;
+        }
+        const std::wstring path = file.Path();
+        if (!exporter.CutKey().empty())
+            log.AddLine(Bas::Format(MSG_REGISTRY_TOO_DEEP, exporter.CutKey(),
+                                    std::to_wstring(CRegistryExporter::kMaxDepth)));
         files.push_back({path, fileName});
         return true;
     };

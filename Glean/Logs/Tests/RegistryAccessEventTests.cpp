@@ -9,6 +9,7 @@
 #include "NativeFileSystem.h"
 #include "PostedQuit.h"
 #include "RegistryExport.h"
+#include "RegistryLink.h"
 #include "TempFile.h"
 #include "TestFolder.h"
 #include "TextTools.h"
@@ -458,6 +459,147 @@ TEST(RegistryExport, SecretValuesKeepOnlyTheirStandIns)
                                                                Utf16(std::wstring(L"secret4\0\0", 9))}));
     EXPECT_EQ(filter.secrets,
               (std::vector<std::wstring>{L"hunter2 alice", L"hex:0A,FF", L"%x%", L"a\\0\\0b", L"dword:0000002a"}));
+}
+
+// A scratch key whose subkey Child holds a link Up back to the scratch key.
+// Followed, the link would repeat the two keys until the path limit.
+TEST(RegistryExport, LinkToAnAncestorIsWrittenOnceAsALink)
+{
+    const std::wstring scratch = L"Software\\GleanTests\\Links";
+    const std::wstring link = scratch + L"\\Child\\Up";
+    Testing::DeleteUserLink(link);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, scratch.c_str());
+    Bas::CRegistryKey child;
+    ASSERT_TRUE(child.Open(HKEY_CURRENT_USER, (scratch + L"\\Child").c_str(), Bas::CRegistryKey::Create));
+    child.WriteString(L"v", L"1");
+    ASSERT_EQ(Testing::MakeUserLink(link, scratch), ERROR_SUCCESS);
+    Glean::CWindowsRegistrySource registry;
+    auto exportLines = [&] {
+        std::vector<std::wstring> lines;
+        EXPECT_TRUE(Glean::CRegistryExporter(registry).BuildLines(L"HKEY_CURRENT_USER\\" + scratch, lines));
+        return lines;
+    };
+    const std::vector<std::wstring> lines = exportLines();
+    const std::wstring root = L"[HKEY_CURRENT_USER\\" + scratch;
+    ASSERT_GE(lines.size(), 9u);
+    EXPECT_EQ(std::vector<std::wstring>(lines.begin(), lines.begin() + 8),
+              (std::vector<std::wstring>{L"Windows Registry Editor Version 5.00", L"", root + L"]", L"",
+                                         root + L"\\Child]", L"\"v\"=\"1\"", L"", root + L"\\Child\\Up]"}));
+    EXPECT_EQ(lines[8].substr(0, 27), L"\"SymbolicLinkValue\"=hex(6):");
+    EXPECT_TRUE(std::all_of(lines.begin() + 9, lines.end(), [](const std::wstring& l) { return l.substr(0, 2) == L"  "; }));
+    EXPECT_EQ(HexValues(lines), std::vector<std::vector<BYTE>>{Utf16(Testing::UserKeyNativeName(scratch))});
+    // Masked, the name the link holds is masked as text.
+    {
+        CWordFilter filter;
+        filter.words.push_back({L"Links", L"Masked"});
+        CFilterSet set(filter);
+        const auto masked = exportLines();
+        EXPECT_EQ(masked[7], L"[HKEY_CURRENT_USER\\Software\\GleanTests\\Masked\\Child\\Up]");
+        EXPECT_EQ(HexValues(masked),
+                  std::vector<std::vector<BYTE>>{Utf16(filter.Filter(Testing::UserKeyNativeName(scratch)))});
+    }
+    EXPECT_TRUE(Testing::DeleteUserLink(link));
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, scratch.c_str());
+}
+
+// Every key holds itself again, as a followed link to its parent would.
+class CLoopingRegistry : public Glean::IRegistrySource {
+public:
+    class CKey : public Glean::IRegistryKeySource {
+    public:
+        std::vector<Bas::CRegistryKey::CValue> Values() override { return {{L"v", REG_SZ, Utf16(L"x"), ERROR_SUCCESS}}; }
+        std::vector<std::wstring> SubkeyNames() override { return {L"Loop"}; }
+    };
+    std::unique_ptr<Glean::IRegistryKeySource> Open(HKEY, const std::wstring&) override
+    {
+        return std::make_unique<CKey>();
+    }
+};
+
+std::wstring Utf16Text(const std::string& bytes)
+{
+    std::wstring text(bytes.size() / 2, L'\0');
+    std::memcpy(text.data(), bytes.data(), text.size() * 2);
+    return text;
+}
+
+TEST(RegistryExport, DepthIsBoundedWhateverTheSource)
+{
+    Testing::CTestFolder folder;
+    Glean::CGleanAppLog log;
+    CLoopingRegistry registry;
+    const auto files = Glean::ExportAll(registry, {{L"HKEY_CURRENT_USER\\L", L"L.reg"}}, folder.Path());
+    ASSERT_EQ(files.size(), 1u);
+    std::wstring cut = L"HKEY_CURRENT_USER\\L";
+    for (std::size_t i = 0; i < Glean::CRegistryExporter::kMaxDepth; ++i)
+        cut += L"\\Loop";
+    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{Bas::Format(MSG_REGISTRY_TOO_DEEP, cut, L"512")});
+    const std::wstring text = Utf16Text(Testing::ReadFileBytes(files[0].path));
+    std::size_t keys = 0;
+    for (std::size_t at = text.find(L"\r\n["); at != std::wstring::npos; at = text.find(L"\r\n[", at + 1))
+        ++keys;
+    EXPECT_EQ(keys, Glean::CRegistryExporter::kMaxDepth + 1);
+    const std::wstring last = L"\r\n[" + cut + L"]\r\n\"v\"=\"x\"\r\n";
+    ASSERT_GE(text.size(), last.size());
+    EXPECT_EQ(text.substr(text.size() - last.size()), last);
+    Bas::DeleteTempFile(files[0].path);
+}
+
+// The export reaches its file while it is made, not once it is whole, and
+// the file holds the lines byte for byte.
+TEST(RegistryExport, LinesReachTheFileAsTheyAreMade)
+{
+    Testing::CTestFolder folder;
+    Glean::CGleanAppLog log;
+    class CWatchedRegistry : public CFakeRegistry {
+    public:
+        std::wstring folder;
+        std::uint64_t sizeAtLastKey = 0;
+        std::unique_ptr<Glean::IRegistryKeySource> Open(HKEY root, const std::wstring& path) override
+        {
+            if (path == L"Big\\K2999") {
+                const auto files = Bas::ListFolderEntries(folder, L"GRL*", Bas::FindFileEntries);
+                EXPECT_EQ(files.size(), 1u);
+                if (!files.empty())
+                    Bas::FileExists(Bas::JoinPath(folder, files[0].name), sizeAtLastKey);
+            }
+            return CFakeRegistry::Open(root, path);
+        }
+    } registry;
+    registry.folder = folder.Path();
+    for (int i = 0; i < 3000; ++i) {
+        const std::wstring name = L"K" + std::to_wstring(i);
+        registry.keys[L"Big"].subkeys.push_back(name);
+        registry.keys[L"Big\\" + name].values = {{L"v", {REG_SZ, std::wstring(20, L'x')}}};
+    }
+    const auto files = Glean::ExportAll(registry, {{L"HKEY_CURRENT_USER\\Big", L"Big.reg"}}, folder.Path());
+    ASSERT_EQ(files.size(), 1u);
+    std::vector<std::wstring> lines;
+    ASSERT_TRUE(Glean::CRegistryExporter(registry).BuildLines(L"HKEY_CURRENT_USER\\Big", lines));
+    std::wstring expected = L"\xFEFF";
+    for (const std::wstring& line : lines)
+        expected += line + L"\r\n";
+    const std::string bytes = Testing::ReadFileBytes(files[0].path);
+    EXPECT_EQ(Utf16Text(bytes), expected);
+    EXPECT_GT(registry.sizeAtLastKey, bytes.size() / 2);
+    Bas::DeleteTempFile(files[0].path);
+}
+
+TEST(RegistryExport, AQuitEndsTheExportsAndLeavesNoFile)
+{
+    Testing::CTestFolder folder;
+    Glean::CGleanAppLog log;
+    CLoopingRegistry registry;
+    Testing::CPostedQuit quit;
+    try {
+        Glean::ExportAll(registry, {{L"HKEY_CURRENT_USER\\L", L"L.reg"}, {L"HKEY_CURRENT_USER\\M", L"M.reg"}},
+                         folder.Path());
+        FAIL() << "the quit did not end the exports";
+    } catch (Bas::CUserException* raw) {
+        Bas::Own(raw);
+    }
+    EXPECT_TRUE(Bas::ListFolderEntries(folder.Path(), L"*", Bas::FindFileEntries).empty());
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST(AccessRights, TablesOfTheThreeKindsAndLeftOverBits)
