@@ -89,22 +89,111 @@ bool IsRelativePath(const std::wstring& path)
     return !(path.size() >= 2 && path[1] == L':');
 }
 
+namespace {
+
+// "\\?\" and "\\.\" paths go to the system as they are.
+bool IsDevicePath(const std::wstring& path)
+{
+    return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.') &&
+           IsSeparator(path[3]);
+}
+
+std::wstring CurrentDirectory()
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(length);
+    }
+}
+
+// The end of the part that ".." cannot climb out of, in a full path with
+// "\" separators: "C:", "\\server\share", "\\?\C:", "\\?\UNC\server\share",
+// "\\?\Volume{...}".
+std::size_t RootLength(const std::wstring& path)
+{
+    const auto after = [&](std::size_t start, int components) {
+        std::size_t end = start;
+        for (int i = 0; i < components; ++i) {
+            end = path.find(L'\\', i == 0 ? end : end + 1);
+            if (end == std::wstring::npos)
+                return path.size();
+        }
+        return end;
+    };
+    if (IsDevicePath(path)) {
+        if (path.size() >= 8 && _wcsnicmp(path.c_str() + 4, L"UNC\\", 4) == 0)
+            return after(8, 2);
+        return after(4, 1);
+    }
+    if (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\')
+        return after(2, 2);
+    return std::min<std::size_t>(path.size(), 2);
+}
+
+// The path made full as the system would, but for its components: a path
+// on the current drive, a drive's current folder or the current folder.
+std::wstring AbsolutePath(const std::wstring& path)
+{
+    if (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\')
+        return path;
+    if (path.size() >= 2 && path[1] == L':') {
+        if (path.size() >= 3 && path[2] == L'\\')
+            return path;
+        // "D:name": D's own current folder, which the system keeps apart.
+        return JoinPath(NormalizePath(path.substr(0, 2)), path.substr(2));
+    }
+    const std::wstring current = CurrentDirectory();
+    if (!path.empty() && path[0] == L'\\')
+        return current.substr(0, RootLength(current)) + path;
+    return JoinPath(current, path);
+}
+
+} // namespace
+
 std::wstring LongPath(const std::wstring& path)
 {
-    // CreateDirectoryW already refuses 248 characters (room for an 8.3 name).
-    if (path.size() < 248 || path.rfind(L"\\\\?\\", 0) == 0)
+    if (path.empty() || IsDevicePath(path))
         return path;
-    if (path.size() >= 3 && path[1] == L':' && IsSeparator(path[2])) {
-        std::wstring result = L"\\\\?\\" + path;
-        std::replace(result.begin() + 4, result.end(), L'/', L'\\');
-        return result;
+    std::wstring full = path;
+    std::replace(full.begin(), full.end(), L'/', L'\\');
+    full = AbsolutePath(full);
+    if (IsRelativePath(full))
+        return path; // no current folder to be had
+    const std::size_t rootLength = RootLength(full);
+    std::wstring result;
+    if (IsDevicePath(full))
+        result = full.substr(0, rootLength); // a current folder in that form
+    else if (full[0] == L'\\')
+        result = L"\\\\?\\UNC" + full.substr(1, rootLength - 1);
+    else
+        result = L"\\\\?\\" + full.substr(0, rootLength);
+    const std::size_t rootEnd = result.size();
+    // Only "." and ".." have a meaning of their own: with the prefix the
+    // system strips no trailing dot or blank and maps no name to a device,
+    // so "dir." and "nul.txt" stay the entries they name.
+    for (std::size_t start = rootLength; start < full.size();) {
+        std::size_t end = full.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = full.size();
+        const std::wstring_view component(full.data() + start, end - start);
+        start = end + 1;
+        if (component.empty() || component == L".")
+            continue;
+        if (component == L"..") {
+            if (result.size() > rootEnd)
+                result.resize(result.rfind(L'\\'));
+            continue;
+        }
+        result += L'\\';
+        result += component;
     }
-    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != L'?' && path[2] != L'.') {
-        std::wstring result = L"\\\\?\\UNC\\" + path.substr(2);
-        std::replace(result.begin() + 8, result.end(), L'/', L'\\');
-        return result;
-    }
-    return path;
+    // "\\?\C:" is the volume itself, "\\?\C:\" its root folder.
+    if (result.size() == rootEnd)
+        result += L'\\';
+    return result;
 }
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
@@ -171,61 +260,17 @@ bool IsWellFormedPath(const std::wstring& path)
 
 namespace {
 
-void collectFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
-                  std::vector<std::wstring>& found, std::vector<std::wstring>* errors, std::vector<std::uint64_t>* sizes)
+// Each entry of one folder that matches, as ListFolderEntries filters them,
+// without holding the folder's listing.
+template <class Visit>
+void ForEachFolderEntry(const std::wstring& folder, const std::wstring& pattern, unsigned flags, Visit&& visit)
 {
-    std::vector<CFindEntry> files;
-    std::vector<CFindEntry> folders;
-    try {
-        files = ListFolderEntries(folder, pattern, FindFileEntries);
-        // Junctions and folder links are not followed: one that points at
-        // an ancestor would find the same files again and again.
-        if (recursive)
-            for (CFindEntry& entry : ListFolderEntries(folder, L"*", FindFolderEntries))
-                if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                    folders.push_back(std::move(entry));
-    } catch (CFileException* raw) {
-        auto error = Own(raw);
-        if (errors != nullptr)
-            errors->push_back(error->GetMessageText());
-        return;
-    }
-    const auto byName = [](const CFindEntry& a, const CFindEntry& b) { return a.name < b.name; };
-    std::sort(files.begin(), files.end(), byName);
-    for (const CFindEntry& file : files) {
-        found.push_back(JoinPath(folder, file.name));
-        if (sizes != nullptr)
-            sizes->push_back(file.size);
-    }
-    std::sort(folders.begin(), folders.end(), byName);
-    for (const CFindEntry& entry : folders)
-        collectFiles(JoinPath(folder, entry.name), pattern, true, found, errors, sizes);
-}
-
-} // namespace
-
-std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
-                                    std::vector<std::wstring>* errors, std::vector<std::uint64_t>* sizes)
-{
-    // The system matches wildcards in the last component only, and names
-    // what it finds without their folder: a pattern such as "Logs\*.log" is
-    // the pattern "*.log" in the folder's "Logs".
-    std::vector<std::wstring> found;
-    const std::wstring subfolder = FolderOf(pattern);
-    const std::wstring searched = subfolder.empty() ? folder : NormalizePath(JoinPath(folder, subfolder));
-    collectFiles(searched, FileNameOf(pattern), recursive, found, errors, sizes);
-    return found;
-}
-
-std::vector<CFindEntry> ListFolderEntries(const std::wstring& folder, const std::wstring& pattern, unsigned flags)
-{
-    std::vector<CFindEntry> entries;
     WIN32_FIND_DATAW data;
     CFindHandle find(::FindFirstFileW(LongPath(JoinPath(folder, pattern)).c_str(), &data));
     if (!find) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES)
-            return entries;
+            return;
         ThrowFileError(error, folder);
     }
     do {
@@ -237,12 +282,104 @@ std::vector<CFindEntry> ListFolderEntries(const std::wstring& folder, const std:
             continue;
         if ((flags & SkipHiddenAndSystem) && (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
             continue;
-        entries.push_back({data.cFileName, data.dwFileAttributes, data.ftLastWriteTime,
-                           (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow});
+        visit(CFindEntry{data.cFileName, data.dwFileAttributes, data.ftLastWriteTime,
+                         (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow});
     } while (::FindNextFileW(find.Get(), &data));
     const DWORD error = ::GetLastError();
     if (error != ERROR_NO_MORE_FILES)
         ThrowFileError(error, folder);
+}
+
+struct CFileSearch {
+    std::wstring pattern;
+    bool recursive;
+    std::size_t limit;
+    std::vector<std::wstring>& found;
+    std::vector<std::wstring>* errors;
+    std::vector<std::uint64_t>* sizes;
+    bool stopped = false;
+};
+
+bool ByName(const CFindEntry& a, const CFindEntry& b)
+{
+    return a.name < b.name;
+}
+
+void collectFiles(const std::wstring& folder, CFileSearch& search)
+{
+    // Of a folder's files only the first ones by name that still fit, and
+    // one more to tell that there were more, are kept (a heap with the last
+    // on top): a folder of a million files costs what the limit allows, and
+    // the files kept are those an unbounded search would have returned first.
+    const std::size_t room = search.limit - search.found.size();
+    const std::size_t keep = room == kNoFileLimit ? room : room + 1;
+    std::vector<CFindEntry> files;
+    std::vector<CFindEntry> folders;
+    try {
+        ForEachFolderEntry(folder, search.pattern, FindFileEntries, [&](CFindEntry&& entry) {
+            if (files.size() < keep) {
+                files.push_back(std::move(entry));
+                std::push_heap(files.begin(), files.end(), ByName);
+            } else if (ByName(entry, files.front())) {
+                std::pop_heap(files.begin(), files.end(), ByName);
+                files.back() = std::move(entry);
+                std::push_heap(files.begin(), files.end(), ByName);
+            }
+        });
+        // Junctions and folder links are not followed: one that points at
+        // an ancestor would find the same files again and again.
+        if (search.recursive && files.size() <= room)
+            ForEachFolderEntry(folder, L"*", FindFolderEntries, [&](CFindEntry&& entry) {
+                if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    folders.push_back(std::move(entry));
+            });
+    } catch (CFileException* raw) {
+        auto error = Own(raw);
+        if (search.errors != nullptr)
+            search.errors->push_back(error->GetMessageText());
+        return;
+    }
+    std::sort_heap(files.begin(), files.end(), ByName);
+    if (files.size() > room) {
+        files.resize(room);
+        search.stopped = true;
+    }
+    for (const CFindEntry& file : files) {
+        search.found.push_back(JoinPath(folder, file.name));
+        if (search.sizes != nullptr)
+            search.sizes->push_back(file.size);
+    }
+    std::sort(folders.begin(), folders.end(), ByName);
+    for (const CFindEntry& entry : folders) {
+        if (search.stopped)
+            return;
+        collectFiles(JoinPath(folder, entry.name), search);
+    }
+}
+
+} // namespace
+
+std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
+                                    std::vector<std::wstring>* errors, std::vector<std::uint64_t>* sizes,
+                                    std::size_t limit, bool* stopped)
+{
+    // The system matches wildcards in the last component only, and names
+    // what it finds without their folder: a pattern such as "Logs\*.log" is
+    // the pattern "*.log" in the folder's "Logs".
+    std::vector<std::wstring> found;
+    const std::wstring subfolder = FolderOf(pattern);
+    const std::wstring searched = subfolder.empty() ? folder : NormalizePath(JoinPath(folder, subfolder));
+    CFileSearch search{FileNameOf(pattern), recursive, limit, found, errors, sizes};
+    collectFiles(searched, search);
+    if (stopped != nullptr)
+        *stopped = search.stopped;
+    return found;
+}
+
+std::vector<CFindEntry> ListFolderEntries(const std::wstring& folder, const std::wstring& pattern, unsigned flags)
+{
+    std::vector<CFindEntry> entries;
+    ForEachFolderEntry(folder, pattern, flags, [&](CFindEntry&& entry) { entries.push_back(std::move(entry)); });
     return entries;
 }
 

@@ -22,13 +22,22 @@ std::wstring FolderOf(const std::wstring& path);
 std::wstring FileNameOf(const std::wstring& path);
 // A path that starts neither with a separator nor with a drive letter.
 bool IsRelativePath(const std::wstring& path);
-// The path in the form that file functions take beyond MAX_PATH: a full
-// path of 248 characters or more gets the prefix "\\?\" ("\\?\UNC\" for
-// a network path); any other path is returned as it is.
+// The path every file function of the programs takes, so that a name is
+// always the entry it names: made full (a relative path against the current
+// folder, "D:name" against D's current folder, "\name" against the current
+// drive or share), "/" turned into "\", "." and ".." resolved by their text
+// alone, repeated and trailing separators dropped (a root keeps its own:
+// "\\?\C:\"), then prefixed with "\\?\" ("\\?\UNC\" for "\\server\share"). Nothing else changes: a component that
+// ends in a dot or blank keeps it, and "nul.txt", "con.log" or "COM1" stay
+// names, where the unprefixed forms would strip them or open a device; and
+// no MAX_PATH limit applies. A path that already starts with "\\?\" or
+// "\\.\" is returned as it is, and so is the empty path. What the user types
+// goes through NormalizePath first, which applies those rules.
 std::wstring LongPath(const std::wstring& path);
 // folder + "\" + name, without doubling a separator.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
-// The full path with "." and ".." resolved and "/" turned into "\".
+// The full path with "." and ".." resolved and "/" turned into "\", by the
+// system's rules for what users type (trailing dots and blanks stripped).
 std::wstring NormalizePath(const std::wstring& path);
 // Each component 1 to 255 characters long and free of characters that file
 // names cannot hold; a path with a drive starts with a letter and ":".
@@ -40,9 +49,15 @@ bool IsWellFormedPath(const std::wstring& path);
 // A folder that cannot be searched adds its error's text to `errors`, when
 // given, and the search goes on with the others. `sizes`, when given, gets
 // each file's size as the folder listing tells it.
+// At most `limit` files are returned, the first ones of the unbounded
+// search; the search stops as soon as it knows of one file more, and then
+// sets `stopped` (when given; it is cleared otherwise). Memory stays within
+// the limit, however many files one folder holds.
+inline constexpr std::size_t kNoFileLimit = static_cast<std::size_t>(-1);
 std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& pattern, bool recursive,
                                     std::vector<std::wstring>* errors = nullptr,
-                                    std::vector<std::uint64_t>* sizes = nullptr);
+                                    std::vector<std::uint64_t>* sizes = nullptr, std::size_t limit = kNoFileLimit,
+                                    bool* stopped = nullptr);
 struct CFindEntry {
     std::wstring name;
     DWORD attributes = 0;

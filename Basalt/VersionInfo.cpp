@@ -1,6 +1,7 @@
 #include "VersionInfo.h"
 
 #include "Errors.h"
+#include "NativeFileSystem.h"
 
 #include <cstring>
 #include <cwchar>
@@ -11,13 +12,17 @@ void CVersionInfo::LoadFromFile(const std::wstring& path)
 {
     m_block.clear();
     m_loaded = false;
+    // A bare file name ("WinWord.exe") is a module the system looks for
+    // along its search path, as it finds a program's DLLs; a path with a
+    // folder is the file it names.
+    const std::wstring file = FolderOf(path).empty() ? path : LongPath(path);
     DWORD handle = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &handle);
     if (size == 0)
         return;
     m_loaded = true;
     m_block.resize(size);
-    BAS_PRESUME_LAST_ERROR(::GetFileVersionInfoW(path.c_str(), handle, size, m_block.data()));
+    BAS_PRESUME_LAST_ERROR(::GetFileVersionInfoW(file.c_str(), handle, size, m_block.data()));
 }
 
 bool CVersionInfo::GetFixedFileInfo(VS_FIXEDFILEINFO& info) const

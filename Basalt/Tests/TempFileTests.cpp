@@ -178,16 +178,123 @@ TEST(Paths, FilesPastMaxPath)
     EXPECT_FALSE(Bas::FolderExists(deep));
 }
 
-TEST(Paths, LongPathsGetTheirPrefix)
+std::wstring CurrentFolder()
 {
-    const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"/x.txt";
-    EXPECT_EQ(Bas::LongPath(deep), L"\\\\?\\C:\\" + std::wstring(300, L'd') + L"\\x.txt");
-    EXPECT_EQ(Bas::LongPath(L"C:\\short\\x.txt"), L"C:\\short\\x.txt");
-    const std::wstring share = L"\\\\server\\share\\" + std::wstring(300, L's');
-    EXPECT_EQ(Bas::LongPath(share), L"\\\\?\\UNC\\server\\share\\" + std::wstring(300, L's'));
-    EXPECT_EQ(Bas::LongPath(L"\\\\?\\" + deep.substr(0, 200)), L"\\\\?\\" + deep.substr(0, 200));
-    // A relative path cannot take the prefix.
-    EXPECT_EQ(Bas::LongPath(std::wstring(300, L'r')), std::wstring(300, L'r'));
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, buffer);
+    return std::wstring(buffer, length);
+}
+
+// Runs in the folder, then back where it was.
+class CCurrentFolder {
+public:
+    explicit CCurrentFolder(const std::wstring& folder) : m_previous(CurrentFolder())
+    {
+        EXPECT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
+    }
+    ~CCurrentFolder() { ::SetCurrentDirectoryW(m_previous.c_str()); }
+
+private:
+    std::wstring m_previous;
+};
+
+TEST(Paths, LongPathNormalisesAndPrefixesEveryPath)
+{
+    Testing::CTestFolder folder;
+    const CCurrentFolder inside(folder.Path());
+    const std::wstring here = L"\\\\?\\" + folder.Path();
+    const std::wstring parent = here.substr(0, here.rfind(L'\\'));
+    const std::wstring drive = folder.Path().substr(0, 2);
+    const std::wstring d300(300, L'd');
+    const struct {
+        std::wstring path;
+        std::wstring expected;
+    } cases[] = {
+        {L"x.txt", here + L"\\x.txt"},
+        {L".\\sub/../x.txt", here + L"\\x.txt"},
+        {L"..\\x.txt", parent + L"\\x.txt"},
+        {drive + L"x.txt", here + L"\\x.txt"},
+        {L"\\x.txt", L"\\\\?\\" + drive + L"\\x.txt"},
+        {L"C:\\" + d300 + L"\\.\\sub\\..\\x.txt", L"\\\\?\\C:\\" + d300 + L"\\x.txt"},
+        {L"C:\\" + d300 + L"\\..\\" + d300 + L"\\..\\..\\x.txt", L"\\\\?\\C:\\x.txt"},
+        {L"C:\\Data\\dir.\\trail \\nul.txt", L"\\\\?\\C:\\Data\\dir.\\trail \\nul.txt"},
+        {L"C:\\Data\\con.log", L"\\\\?\\C:\\Data\\con.log"},
+        {L"C:\\Data\\COM1", L"\\\\?\\C:\\Data\\COM1"},
+        {L"C:/a//b/./c/", L"\\\\?\\C:\\a\\b\\c"},
+        {L"C:\\", L"\\\\?\\C:\\"},
+        {L"C:\\..", L"\\\\?\\C:\\"},
+        {L"\\\\server\\share\\a\\..\\b", L"\\\\?\\UNC\\server\\share\\b"},
+        {L"//server/share/../..", L"\\\\?\\UNC\\server\\share\\"},
+        {L"\\\\?\\C:\\a\\..\\b.", L"\\\\?\\C:\\a\\..\\b."},
+        {L"\\\\.\\COM1", L"\\\\.\\COM1"},
+        {L"", L""},
+    };
+    for (const auto& test : cases)
+        EXPECT_EQ(Bas::LongPath(test.path), test.expected) << test.path;
+}
+
+TEST(Paths, ListedNamesAreTheFilesTheyName)
+{
+    // Without the prefix the system reads "dir.\y.txt" as "dir\y.txt" and
+    // "nul.txt" as the null device.
+    Testing::CTestFolder folder;
+    const std::wstring root = folder / L"root";
+    const std::wstring dotted = Bas::JoinPath(root, L"dir.");
+    const std::wstring trailing = Bas::JoinPath(root, L"trail ");
+    for (const std::wstring& made : {root, dotted, Bas::JoinPath(root, L"dir"), trailing})
+        ASSERT_TRUE(Bas::MakeFolder(made)) << made;
+    const auto write = [](const std::wstring& path, const std::string& bytes) {
+        Bas::CFile(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate).Write(bytes.data(), bytes.size());
+    };
+    write(Bas::JoinPath(dotted, L"y.txt"), "dotted");
+    write(Bas::JoinPath(root, L"dir\\y.txt"), "plain");
+    write(Bas::JoinPath(root, L"nul.txt"), "hello");
+    write(Bas::JoinPath(trailing, L"COM1.txt"), "port");
+    std::vector<std::wstring> read;
+    for (const std::wstring& path : Bas::FindFiles(root, L"*.txt", true)) {
+        std::string bytes(16, '\0');
+        bytes.resize(Bas::CFile(path, Bas::CFile::OpenRead).Read(bytes.data(), bytes.size()));
+        read.push_back(Bas::FileNameOf(Bas::FolderOf(path)) + L"/" + Bas::FileNameOf(path) + L"=" +
+                       std::wstring(bytes.begin(), bytes.end()));
+    }
+    EXPECT_EQ(read, (std::vector<std::wstring>{L"root/nul.txt=hello", L"dir/y.txt=plain", L"dir./y.txt=dotted",
+                                               L"trail /COM1.txt=port"}));
+    // The long folder of ".." past 248 characters.
+    std::wstring deep = dotted;
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(60, L'd');
+        ASSERT_TRUE(Bas::MakeFolder(deep));
+    }
+    write(Bas::JoinPath(deep, L"..\\..\\up.txt"), "up");
+    EXPECT_EQ(Bas::FindFiles(Bas::FolderOf(Bas::FolderOf(deep)), L"up.txt", false).size(), 1u);
+    Bas::RemoveFolderTree(root);
+    EXPECT_EQ(Bas::PathAttributes(root), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Paths, FindFilesStopsAtItsLimit)
+{
+    // The system lists "a..." before "B..." (ignoring case), the search
+    // orders them by code unit: the limit keeps the first ones of the
+    // search's order all the same.
+    Testing::CTestFolder folder;
+    for (int i = 0; i < 50; ++i)
+        folder.WriteBytes((i % 2 ? L"B" : L"a") + std::to_wstring(100 + i) + L".log", std::string(i, 'x'));
+    ASSERT_TRUE(Bas::MakeFolder(folder / L"sub"));
+    folder.WriteBytes(L"sub\\a.log", "a");
+    folder.WriteBytes(L"sub\\b.log", "b");
+    std::vector<std::uint64_t> allSizes;
+    bool stopped = true;
+    const auto all = Bas::FindFiles(folder.Path(), L"*.log", true, nullptr, &allSizes, Bas::kNoFileLimit, &stopped);
+    ASSERT_EQ(all.size(), 52u);
+    EXPECT_FALSE(stopped);
+    for (const std::size_t limit : {0u, 1u, 10u, 50u, 51u, 52u, 60u}) {
+        std::vector<std::uint64_t> sizes;
+        const auto found = Bas::FindFiles(folder.Path(), L"*.log", true, nullptr, &sizes, limit, &stopped);
+        const std::size_t expected = std::min<std::size_t>(limit, all.size());
+        EXPECT_EQ(found, std::vector<std::wstring>(all.begin(), all.begin() + expected)) << limit;
+        EXPECT_EQ(sizes, std::vector<std::uint64_t>(allSizes.begin(), allSizes.begin() + expected)) << limit;
+        EXPECT_EQ(stopped, limit < all.size()) << limit;
+    }
 }
 
 } // namespace

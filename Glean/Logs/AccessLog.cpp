@@ -215,9 +215,11 @@ DWORD CWindowsAccessSystem::ReadDacl(const CAccessObject& object, std::wstring& 
     const SE_OBJECT_TYPE type = object.kind == CAccessObject::File          ? SE_FILE_OBJECT
                                 : object.kind == CAccessObject::RegistryKey ? SE_REGISTRY_KEY
                                                                             : SE_UNKNOWN_OBJECT_TYPE;
-    std::wstring name = object.name;
+    // A file is read through its long form like every other; a key's name
+    // is no path.
+    const std::wstring name = object.kind == CAccessObject::File ? Bas::LongPath(object.name) : object.name;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD result = ::GetNamedSecurityInfoW(name.data(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+    const DWORD result = ::GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                                  &m_dacl, nullptr, &descriptor);
     if (result != ERROR_SUCCESS) {
         m_dacl = nullptr;
