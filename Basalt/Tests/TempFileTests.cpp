@@ -295,6 +295,22 @@ TEST(Paths, FindFilesStopsAtItsLimit)
         EXPECT_EQ(sizes, std::vector<std::uint64_t>(allSizes.begin(), allSizes.begin() + expected)) << limit;
         EXPECT_EQ(stopped, limit < all.size()) << limit;
     }
+    // A folder held without sharing cannot be searched: its error shows
+    // that the search went there, and only where the limit was not reached.
+    const Bas::CFileHandle held(::CreateFileW((folder / L"sub").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    std::vector<std::wstring> errors;
+    EXPECT_EQ(Bas::FindFiles(folder.Path(), L"*.log", true, &errors).size(), 50u);
+    EXPECT_EQ(errors.size(), 1u);
+    errors.clear();
+    EXPECT_EQ(Bas::FindFiles(folder.Path(), L"*.log", true, &errors, nullptr, 50, &stopped).size(), 50u);
+    EXPECT_FALSE(stopped);
+    EXPECT_EQ(errors.size(), 1u);
+    errors.clear();
+    EXPECT_EQ(Bas::FindFiles(folder.Path(), L"*.log", true, &errors, nullptr, 49, &stopped).size(), 49u);
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(errors.empty());
 }
 
 } // namespace
