@@ -94,7 +94,8 @@ void ShowException(const CException& exception);
 // Reports an error that reached the top of a program through the
 // exception's own Report: an internal error is counted and shown
 // system-modal (from the third on with Cancel, which ends the process), and
-// a failure while reporting ends it as a double internal error.
+// a failed check while reporting ends it as a double internal error. An
+// error the handler raises (a text it cannot write) reaches the caller.
 void ReportException(CException& exception);
 
 // Whether the library's last-resort message boxes are turned off.

@@ -4,7 +4,9 @@
 # without Outlook, the 64-bit one for Outlook 16 with "Bitness" x64), the
 # dialog stays alive while it runs, and the message carries the collected
 # archive byte for byte; an error of the mail sender comes up in a message
-# box; an archive too large for mail is only sent after a question. A
+# box; an archive too large for mail is only sent after a question; with a
+# temporary folder outside the ANSI code page, the Simple MAPI route hands
+# the mail system a path it opens. A
 # 64-bit-only prefix cannot run the 32-bit mail
 # sender, so there only the 64-bit case is tried.
 #   send_test.sh GLEAN_EXE GLEAN0_DLL UIDRIVER_EXE OWN_PROVIDER_DLL OTHER_PROVIDER_DLL WORK_DIR
@@ -24,6 +26,8 @@ shell='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folder
 reg() { "$WINE" reg "$@" >/dev/null 2>&1; }
 previous32=$("$WINE" reg query "$clients" /ve /reg:32 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
 previous64=$("$WINE" reg query "$clients" /ve /reg:64 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
+previous_temp=$("$WINE" reg query 'HKCU\Environment' /v TEMP 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
+previous_tmp=$("$WINE" reg query 'HKCU\Environment' /v TMP 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
 cleanup() {
   reg add "$clients" /ve /d "$previous64" /f /reg:64
   reg delete "$clients\\GleanTestMail" /f /reg:64
@@ -31,6 +35,8 @@ cleanup() {
   reg delete 'HKCR\Outlook.Application' /f /reg:32
   reg delete 'HKLM\Software\Microsoft\Office\16.0' /f /reg:32
   reg add "$shell" /v Personal /t REG_EXPAND_SZ /d '%USERPROFILE%\Documents' /f
+  reg add 'HKCU\Environment' /v TEMP /d "$previous_temp" /f
+  reg add 'HKCU\Environment' /v TMP /d "$previous_tmp" /f
 }
 trap cleanup EXIT
 for bits in x86 x64; do
@@ -154,6 +160,35 @@ ui click "$main" 1003 5 >/dev/null
 box=$(ui wait Hermod+65535 60) || { echo "no message box of the mail sender"; fail=1; }
 printf '%s\n' "$box" | grep -q 'Unknown COM error. Error code: 0x8004010F' || { echo "mail sender's box: $box"; fail=1; }
 ui click Hermod+65535 OK 5 >/dev/null
+ui click "$main" 1002 5 >/dev/null
+wait $pid
+
+# The user's temporary folder outside the ANSI code page (a Cyrillic user
+# name; Wine takes code page 1252 for LC_ALL=C.UTF-8) and no Extended MAPI
+# logon: the mail sender, written out into that folder, loads the Simple
+# MAPI stand-in of this build from there, and the stand-in opens the
+# archive by the path it is given and reads it whole. This build's mail
+# sender runs: the 64-bit one for the x64 Outlook, the 32-bit one without.
+user="$work/Пользователь/Temp"
+mkdir -p "$user"
+cp "$(dirname "$own")/MAPI32.dll" "$user/"
+for name in TEMP TMP; do reg add 'HKCU\Environment' /v $name /d "$(win "$user")" /f; done
+[ "$arch" = x86 ] && reg delete 'HKLM\Software\Microsoft\Office\16.0' /f /reg:32
+log="$work/mapi-simple.log"
+GLEAN_TEST_MAPI_LOG=$(win "$log")
+GLEAN_TEST_MAPI_MODE=refuse-logon
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mapi32=n,b"
+"$WINE" "$work/app/Glean.exe" &
+pid=$!
+ui wait "$main" 60 >/dev/null
+ui click "$main" 1003 5 >/dev/null
+until_ok 120 grep -qs '^end recipients' "$log" || { echo "outside the code page: nothing sent"; cat "$log"; fail=1; }
+archive=$(ls "$user"/tmp?????/Glean.zip 2>/dev/null | head -1)
+grep -q "^file .*name=\"Glean.zip\" type=null size=$(stat -c %s "$archive" 2>/dev/null)\$" "$log" ||
+  { echo "outside the code page: the archive was not read whole"; cat "$log"; fail=1; }
+grep '^file ' "$log" | grep -q '?' && { echo "outside the code page: a path with \"?\""; fail=1; }
+cmp -s "$log.sent.1" "$archive" || { echo "outside the code page: the bytes read differ from the archive"; fail=1; }
+until_ok 30 sh -c "'$WINE' '$driver' details '$main' 5 | grep -q '^control 1003 .*enabled=1'"
 ui click "$main" 1002 5 >/dev/null
 wait $pid
 [ $fail -eq 0 ] && echo "send checks passed"

@@ -60,6 +60,8 @@ public:
 
     // Prints the text and answers without asking; a text that would reach
     // nobody (a console without window) is shown in a message box instead.
+    // A text that cannot be written raises the write's error, which ends the
+    // run with -1 when it reaches HandleException.
     int ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption, UINT style) override;
     std::wstring Caption() const override { return GetApplicationName(); }
 

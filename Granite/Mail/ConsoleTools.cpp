@@ -23,14 +23,24 @@ struct COutput {
 
 COutput g_output;
 
+// A write that fails (standard output a pipe whose reader has gone, a full
+// disk) raises the system's error, not an internal one: a report that
+// meets it inside the library's reporting scope must reach the caller as an
+// error, where a failed check would end the process as a double internal
+// error.
 void WriteBytes(HANDLE handle, const void* data, std::size_t size)
 {
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (std::size_t done = 0; done < size;) {
         const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(4096, size - done));
         DWORD written = 0;
-        BAS_PRESUME_LAST_ERROR(::WriteFile(handle, bytes + done, piece, &written, nullptr) && written == piece);
-        done += piece;
+        if (!::WriteFile(handle, bytes + done, piece, &written, nullptr)) {
+            const DWORD code = ::GetLastError();
+            Bas::ThrowLastError(code != 0 ? code : ERROR_WRITE_FAULT);
+        }
+        if (written == 0)
+            Bas::ThrowLastError(ERROR_WRITE_FAULT);
+        done += written;
     }
 }
 

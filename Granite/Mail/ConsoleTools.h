@@ -15,6 +15,8 @@ std::wstring FormatConsoleText(const wchar_t* format, const std::wstring& text);
 std::wstring ToCrLf(const std::wstring& text);
 
 // Prints the text put into the format, under the process-wide console lock.
+// A write that fails raises the system's error (a pipe whose reader has
+// gone: ERROR_NO_DATA).
 void ConsolePrint(const wchar_t* format, const std::wstring& text);
 
 // Whether standard output reaches nobody: a console without a window (a

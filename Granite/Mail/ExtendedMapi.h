@@ -130,7 +130,8 @@ bool CanUseExtendedMapi();
 
 // Sends through Extended MAPI. The user's cancel is silent and any other
 // COM error is reported through the current message handler; other errors
-// (memory, files, internal) go on to the caller.
+// (memory, files, internal), and the error of a report that cannot be
+// written, go on to the caller.
 void SendByExtendedMapi(const CMailMessage& message);
 
 } // namespace Granite
