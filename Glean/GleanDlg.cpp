@@ -16,6 +16,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <new>
 #include <vector>
 
 namespace Glean {
@@ -125,6 +126,9 @@ void CGleanDlg::busy(const std::function<void()>& action)
     } catch (Bas::CException* raw) {
         auto error = Bas::Own(raw);
         Bas::ReportException(*error);
+    } catch (const std::bad_alloc&) {
+        Bas::CMemoryException error;
+        Bas::ReportException(error);
     }
     EnableItem(IDC_SAVE, true);
     EnableItem(IDC_SEND, true);

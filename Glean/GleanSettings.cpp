@@ -220,7 +220,11 @@ std::wstring CGleanSettings::ExpandSpecialFolder(const std::wstring& path)
 
 std::wstring CGleanSettings::ExpandPath(const std::wstring& path)
 {
-    return ExpandSpecialFolder(ExpandEnvironment(path));
+    // A path typed in the settings is taken as Windows reads typed paths
+    // (a trailing dot or blank dropped, "." and ".." resolved): the file
+    // functions take every path as exactly the name it holds.
+    const std::wstring expanded = ExpandSpecialFolder(ExpandEnvironment(path));
+    return expanded.empty() ? expanded : Bas::NormalizePath(expanded);
 }
 
 void CGleanSettings::Load()
@@ -416,8 +420,10 @@ void CGleanSettings::loadSection(const Bas::CIniFile& ini, const std::wstring& s
         if (isFile) {
             std::wstring path = hasBase ? Bas::NormalizePath(Bas::JoinPath(base, value)) : value;
             path = ExpandPath(path);
-            if (std::uint64_t size = 0; Bas::FileExists(path, size))
+            if (std::uint64_t size = 0; !hasRoomToPlan()) {
+            } else if (Bas::FileExists(path, size)) {
                 m_otherFiles.push_back({path, std::make_shared<const std::wstring>(key), std::wstring(), size});
+            }
             else
                 Log(Bas::Format(MSG_FILE_NOT_FOUND, path));
         }
@@ -438,10 +444,16 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
         Log(Bas::Format(MSG_DIRECTORY_NOT_FOUND, written));
         return;
     }
+    if (!hasRoomToPlan())
+        return;
     // A folder that cannot be searched is a line of its own, not "no files".
     std::vector<std::wstring> errors;
     std::vector<std::uint64_t> sizes;
-    auto found = Bas::FindFiles(folder, pattern, recursive, &errors, &sizes);
+    // No more than the archive can take is ever listed, however many files
+    // the folder holds.
+    bool stopped = false;
+    auto found = Bas::FindFiles(folder, pattern, recursive, &errors, &sizes,
+                                Granite::CZipCompressor::kMaxEntries - m_otherFiles.size(), &stopped);
     for (const std::wstring& error : errors)
         Log(error);
     if (found.empty()) {
@@ -468,6 +480,21 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
         }
         m_otherFiles.push_back({std::move(path), key, std::move(sub), sizes[i]});
     }
+    // Stopped at the bound: the planned files fill the archive.
+    if (stopped)
+        hasRoomToPlan();
+}
+
+bool CGleanSettings::hasRoomToPlan()
+{
+    // The archive takes 65535 entries: more files are never planned, with
+    // one line when the first is left out.
+    if (m_otherFiles.size() < Granite::CZipCompressor::kMaxEntries)
+        return true;
+    if (!m_planLimitLogged)
+        Log(Bas::Format(MSG_FILES_LIMIT_REACHED, std::to_wstring(m_otherFiles.size())));
+    m_planLimitLogged = true;
+    return false;
 }
 
 } // namespace Glean

@@ -95,6 +95,9 @@ public:
 private:
     void loadCollectedFiles(const Bas::CIniFile& ini);
     void loadSection(const Bas::CIniFile& ini, const std::wstring& section, const std::wstring& base, bool hasBase);
+    // Whether another collected file may be planned; one line the first
+    // time none may.
+    bool hasRoomToPlan();
     void addMask(const std::wstring& keyName, const std::wstring& value, const std::wstring& base, bool hasBase,
                  bool recursive);
 
@@ -103,6 +106,7 @@ private:
     std::wstring m_appPath;
     std::wstring m_tempDir;
     std::vector<COtherFile> m_otherFiles;
+    bool m_planLimitLogged = false;
     std::vector<std::pair<std::wstring, std::wstring>> m_registryKeys;
     std::vector<std::wstring> m_directories;
     std::vector<std::wstring> m_trees;

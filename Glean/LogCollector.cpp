@@ -26,21 +26,75 @@
 #include <cstdio>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 
 namespace Glean {
 
 namespace {
 
-// What a line of the application log holds at most besides the two names
-// in it, in characters.
-constexpr std::uint64_t kLineTextBound = 512;
+// An error's text besides the source and the name it may give, in
+// characters: the catalogue's texts of the errors a file meets are shorter;
+// a longer one (a system error's text) is cut to it in the log.
+constexpr std::size_t kErrorTextBound = 256;
 
-// The bytes of the application-log lines that adding a file may bring: one
-// when it goes in, two (its error and the failure) when it does not.
-std::uint64_t LinesBytes(const std::wstring& source, const std::wstring& name)
+// The two lines of an entry that did not go in: its error (cut to the
+// bound the log's room counts with) and the failure; a privacy key left out
+// is no failure, its one line says so.
+void LogFailure(const Bas::CException& error, const std::wstring& source, const std::wstring& name)
 {
-    return 2 * 2 * (kLineTextBound + source.size() + name.size() + 2);
+    CGleanAppLog& log = CGleanAppLog::Instance();
+    std::wstring text = error.GetMessageText();
+    if (const std::size_t most = kErrorTextBound + source.size() + name.size(); text.size() > most)
+        text = text.substr(0, most - 3) + L"...";
+    log.AddLine(text);
+    const auto* check = dynamic_cast<const Bas::CCheckException*>(&error);
+    if (check == nullptr || &check->Message() != &MSG_PRIVACY_KEY_NOT_COLLECTED)
+        log.AddLine(Bas::Format(MSG_ADD_FILE_FAILED, source, name));
 }
+
+} // namespace
+
+std::uint64_t CLogCollector::LinesBytes(const std::wstring& source, const std::wstring& name)
+{
+    static const std::uint64_t added = Bas::Format(MSG_FILE_ADDED_TO_ARCHIVE, L"", L"").size();
+    static const std::uint64_t failed = Bas::Format(MSG_ADD_FILE_FAILED, L"", L"").size();
+    static const std::uint64_t notMasked = Bas::Format(MSG_FILE_NOT_MASKED, L"").size();
+    // The lines in UTF-16 with their CR LF: "added" and "not masked" when it
+    // goes in, its error and "failed" when it does not.
+    const std::uint64_t goesIn = added + source.size() + name.size() + 2 + notMasked + source.size() + 2;
+    const std::uint64_t fails = kErrorTextBound + source.size() + name.size() + 2 + failed + source.size() + name.size() + 2;
+    return 2 * std::max(goesIn, fails);
+}
+
+namespace {
+
+// The names entries take, as one folder on Windows holds them: a name once,
+// whatever its case, and no file where a folder must be.
+class CArchiveNames {
+public:
+    // False, taking nothing, when the name or a folder it needs is taken.
+    bool Claim(const std::wstring& name)
+    {
+        const std::wstring stored = Granite::CZipCompressor::NormalizeName(name);
+        std::vector<std::wstring> folders;
+        for (std::size_t slash = stored.find(L'/'); slash != std::wstring::npos && slash + 1 < stored.size();
+             slash = stored.find(L'/', slash + 1)) {
+            folders.push_back(Granite::CZipCompressor::NameKey(std::wstring_view(stored).substr(0, slash)));
+            if (const auto found = m_names.find(folders.back()); found != m_names.end() && !found->second)
+                return false;
+        }
+        const std::wstring key = Granite::CZipCompressor::NameKey(stored);
+        if (m_names.count(key) != 0)
+            return false;
+        for (const std::wstring& folder : folders)
+            m_names.emplace(folder, true);
+        m_names.emplace(key, false);
+        return true;
+    }
+
+private:
+    std::unordered_map<std::wstring, bool> m_names;
+};
 
 std::uint64_t FileLength(const std::wstring& path)
 {
@@ -103,6 +157,7 @@ const std::wstring& CLogCollector::MainLogText()
 
 void CLogCollector::CollectLogs()
 {
+    ::GetSystemTimeAsFileTime(&m_runStart);
     // With [Privacy] Mask=1 every log of the run passes through the mask on
     // its way to its file. One mask serves every run of the collector, so
     // that a stand-in keeps its meaning in the main log they share.
@@ -166,7 +221,16 @@ std::wstring CLogCollector::OtherFileName(const std::wstring& keyName, const std
     std::swprintf(number, 32, L"%0*zu_", 3, index);
     const auto slash = keyName.rfind(L'/');
     const std::wstring keyFolder = slash == std::wstring::npos ? std::wstring() : keyName.substr(0, slash + 1);
-    return keyFolder + subFolder + number + Bas::FileNameOf(path);
+    // The folders and the file name come from the disk, where a name may
+    // end in a dot or be a device's: each is made one that Windows can
+    // extract, and the number keeps every file's name its own.
+    std::wstring name = keyFolder;
+    for (std::size_t start = 0; start < subFolder.size();) {
+        const std::size_t end = subFolder.find(L'/', start);
+        name += Granite::CZipCompressor::SafeComponent(std::wstring_view(subFolder).substr(start, end - start)) + L'/';
+        start = end == std::wstring::npos ? subFolder.size() : end + 1;
+    }
+    return name + Granite::CZipCompressor::SafeComponent(number + Bas::FileNameOf(path));
 }
 
 bool CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name)
@@ -178,13 +242,13 @@ bool CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::ws
         return true;
     } catch (Bas::CUserException*) {
         throw;
+    } catch (const std::bad_alloc&) {
+        // What the file holds may drive an allocation too large: the file
+        // fails with the out-of-memory error, the run goes on.
+        LogFailure(Bas::CMemoryException(), source, name);
+        return false;
     } catch (Bas::CException* raw) {
-        auto error = Bas::Own(raw);
-        log.AddLine(error->GetMessageText());
-        // A privacy key left out is no failure: its one line says so.
-        const auto* check = dynamic_cast<const Bas::CCheckException*>(error.get());
-        if (check == nullptr || &check->Message() != &MSG_PRIVACY_KEY_NOT_COLLECTED)
-            log.AddLine(Bas::Format(MSG_ADD_FILE_FAILED, source, name));
+        LogFailure(*Bas::Own(raw), source, name);
         return false;
     }
 }
@@ -197,6 +261,15 @@ void CLogCollector::PackArchive()
     m_archiveFile = Bas::CreateTempFile(Bas::GetTempFolder(), L"tmp", L"tmp");
     Granite::CZipCompressor zip;
     zip.Open(m_archiveFile);
+    // The folders carry the run's start; the application log's name is
+    // kept for it.
+    if (m_runStart.dwHighDateTime == 0 && m_runStart.dwLowDateTime == 0)
+        ::GetSystemTimeAsFileTime(&m_runStart);
+    std::uint16_t dosDate = 0;
+    std::uint16_t dosTime = 0;
+    Granite::CZipCompressor::ToDosTime(m_runStart, dosDate, dosTime);
+    zip.SetDirectoryTime(dosDate, dosTime);
+    zip.ReserveName(L"GleanAppLog.log");
 
     // Every entry in its order: the logs of the run, the collected files,
     // then the registry exports, the installer logs and the event logs,
@@ -236,14 +309,35 @@ void CLogCollector::PackArchive()
     const auto otherName = [&](std::size_t i) {
         return OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path);
     };
+    // One entry a name: a registry export, installer log or event log whose
+    // name an entry before it has taken (the logs', the collected files' and
+    // the application log's to come included), or that needs a folder where
+    // a file has that name, is left out with a line; the first one stays.
+    {
+        CArchiveNames names;
+        for (const CItem& item : fixed)
+            names.Claim(item.name);
+        names.Claim(L"GleanAppLog.log");
+        for (std::size_t i = 0; i < others.size(); ++i)
+            names.Claim(otherName(i));
+        std::vector<CTrailing> kept;
+        for (CTrailing& item : trailing) {
+            if (names.Claim(item.item.name)) {
+                kept.push_back(std::move(item));
+                continue;
+            }
+            const wchar_t* section = item.folder == nullptr ? L"Registry" : item.folder == msiFolder ? L"Msi" : L"EventLog";
+            CGleanAppLog::Instance().AddLine(Bas::Format(MSG_DUPLICATE_ARCHIVE_NAME, section, item.item.name));
+        }
+        trailing = std::move(kept);
+    }
     std::vector<std::wstring> following = {L"GleanAppLog.log"};
     std::vector<Granite::CZipCompressor::CPlannedEntry> planned;
     std::uint64_t linesToCome = 0;
     for (const CTrailing& item : trailing) {
         following.push_back(item.item.name);
         planned.push_back({item.item.name, item.item.comment, FileLength(item.item.path)});
-        if (item.folder != nullptr)
-            linesToCome += LinesBytes(item.item.path, item.item.name);
+        linesToCome += LinesBytes(item.item.path, item.item.name);
     }
     // With masking, the settings file and (with MaskCollectedFiles) the
     // collected files and installer logs are read through the mask, on the
@@ -355,7 +449,16 @@ void CLogCollector::PackArchive()
         trailingBytes -= Granite::CZipCompressor::BytesFor(planned[k]);
         reserveRoom();
         if (item.folder == nullptr) {
-            pipeline.AddNext();
+            // A registry export the archive refuses (its name, when masking
+            // makes two alike) gets the two lines of a file; the run goes on.
+            try {
+                pipeline.AddNext();
+            } catch (Bas::CUserException*) {
+                throw;
+            } catch (Bas::CException* raw) {
+                LogFailure(*Bas::Own(raw), item.item.path, item.item.name);
+            }
+            linesToCome -= LinesBytes(item.item.path, item.item.name);
         } else {
             if (folderAdded != item.folder) {
                 zip.AddDirectory(item.folder, L"");
@@ -383,6 +486,7 @@ void CLogCollector::PackArchive()
     // The application log goes last, so that it records the packing too.
     log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
     log.Write();
+    zip.ReleaseName(L"GleanAppLog.log");
     zip.AddFile(log.FilePath(), L"GleanAppLog.log", L"Glean Application Log", true);
     Bas::SetLogFilter(nullptr);
     zip.Close();

@@ -48,6 +48,10 @@ public:
     // sub-folder, the number ("%03d_") and its own file name.
     static std::wstring OtherFileName(const std::wstring& keyName, const std::wstring& subFolder, std::size_t index,
                                       const std::wstring& path);
+    // The bytes of the application-log lines that adding a file may bring,
+    // in UTF-16: two when it goes in (added, and not masked), its error and
+    // "failed" when it does not.
+    static std::uint64_t LinesBytes(const std::wstring& source, const std::wstring& name);
 
 private:
     void discardArchive();
@@ -67,6 +71,8 @@ private:
     std::vector<CSavedEventLog> m_eventLogs;
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
+    // When the run began: the date of the archive's folders.
+    FILETIME m_runStart = {};
     std::vector<Granite::CZipEntry> m_archiveEntries;
     // The workers of a run (none with Threads=1), from CollectLogs to the
     // end of CopyArchive.

@@ -5,6 +5,8 @@
 
 #include <commctrl.h>
 
+#include <new>
+
 namespace Mica {
 
 namespace {
@@ -64,6 +66,11 @@ int CApplication::Run()
     } catch (Bas::CException* raw) {
         auto error = Bas::Own(raw);
         return OnStartUpError(*error);
+    } catch (const std::bad_alloc&) {
+        // What the machine holds may drive an allocation too large: the
+        // out-of-memory error, reported as any other.
+        Bas::CMemoryException error;
+        return OnStartUpError(error);
     }
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {

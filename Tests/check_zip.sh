@@ -30,8 +30,9 @@ with zipfile.ZipFile(path) as z:
         if xlen != 0 or info.extra:
             sys.exit(f"{info.filename}: extra field present")
         if info.is_dir():
-            if info.external_attr != 0x30 or info.file_size or info.compress_size or (t, d) != (0, 0):
-                sys.exit(f"{info.filename}: directory entry fields {info.external_attr:#x}")
+            # A folder has a real date: month and day are never 0.
+            if info.external_attr != 0x30 or info.file_size or info.compress_size or not (d >> 5) & 0xF or not d & 0x1F:
+                sys.exit(f"{info.filename}: directory entry fields {info.external_attr:#x} date {d:#x}")
         elif method != 8:
             sys.exit(f"{info.filename}: method {method}")
     print(f"{len(z.infolist())} entries:", ", ".join(i.filename for i in z.infolist()))

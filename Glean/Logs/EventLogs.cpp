@@ -12,6 +12,7 @@
 #include "generated/GleanMessages.h"
 
 #include <cstring>
+#include <new>
 #include <sddl.h>
 
 namespace Glean {
@@ -284,6 +285,12 @@ std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& spec
             if (!path.empty())
                 Bas::DeleteTempFile(path);
             CGleanAppLog::Instance().AddLine(Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, spec.logName, error->GetMessageText()));
+        } catch (const std::bad_alloc&) {
+            // A record too large for the memory left ends this log alone.
+            if (!path.empty())
+                Bas::DeleteTempFile(path);
+            CGleanAppLog::Instance().AddLine(
+                Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, spec.logName, Bas::CMemoryException().GetMessageText()));
         }
     }
     return saved;

@@ -1,5 +1,7 @@
 #include "MsiLogs.h"
 
+#include <new>
+
 #include "Errors.h"
 #include "File.h"
 #include "GleanAppLog.h"
@@ -132,7 +134,14 @@ void CMsiLogs::Run(const std::vector<CMsiEntry>& products, const std::wstring& t
     Bas::SortByNameNoCase(logs);
     for (const Bas::CFindEntry& log : logs) {
         const std::wstring path = Bas::JoinPath(tempDir, log.name);
-        const int index = FindProductIndex(path, products);
+        int index = -1;
+        try {
+            index = FindProductIndex(path, products);
+        } catch (const std::bad_alloc&) {
+            CGleanAppLog::Instance().AddLine(
+                Bas::Format(MSG_MSI_LOG_OPEN_ERROR, path, Bas::CMemoryException().GetMessageText()));
+            continue;
+        }
         if (index < 0)
             continue;
         files.push_back(path);

@@ -1,5 +1,6 @@
 #include "RegistryExport.h"
 
+#include "Errors.h"
 #include "GleanAppLog.h"
 #include "MaskedBinary.h"
 #include "Message.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <cwctype>
 #include <functional>
 
@@ -463,6 +465,9 @@ std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
         return true;
     };
     for (const auto& [keyPath, fileName] : requests) {
+      // What the registry holds may drive an allocation too large: that
+      // request fails with the out-of-memory error, the others go on.
+      try {
         // A whole root in a support archive is never what a settings author
         // means, and it would take very long.
         if (SplitKeyPath(keyPath).second.empty()) {
@@ -487,6 +492,9 @@ std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
         }
         if (!any)
             log.AddLine(Bas::Format(MSG_KEY_NOT_FOUND, keyPath));
+      } catch (const std::bad_alloc&) {
+        log.AddLine(Bas::Format(MSG_REGISTRY_EXPORT_FAILED, keyPath, Bas::CMemoryException().GetMessageText()));
+      }
     }
     return files;
 }

@@ -216,6 +216,29 @@ TEST(GleanCollector, NumberedArchiveNames)
     EXPECT_EQ(C::OtherFileName(L"Logs/File1", L"", 0, L"C:\\x\\y.txt"), L"Logs/000_y.txt");
     EXPECT_EQ(C::OtherFileName(L"File1", L"", 999, L"C:\\y.txt"), L"999_y.txt");
     EXPECT_EQ(C::OtherFileName(L"a/b/Mask", L"Old/", 1000, L"C:\\y.txt"), L"a/b/Old/1000_y.txt");
+    // Folders and names from the disk that Windows would not make as they
+    // are become names it makes.
+    EXPECT_EQ(C::OtherFileName(L"Mask", L"dir./con/trail /", 2, L"C:\\x."), L"dir_/con_/trail_/002_x_");
+    EXPECT_EQ(C::OtherFileName(L"Mask", L"", 3, L"C:\\nul.txt"), L"003_nul.txt");
+}
+
+// What the application log keeps free for the lines of the files to come is
+// what those lines can take: a million planned files of ordinary paths fit
+// well inside the archive's 2 GiB, and a file's real lines inside its share.
+TEST(GleanCollector, ApplicationLogReserveFitsItsLines)
+{
+    using C = Glean::CLogCollector;
+    std::uint64_t reserve = 0;
+    for (int i = 0; i < 1000000; ++i) {
+        const std::wstring source = L"C:\\Program Files\\Pagewise\\Logs\\Service\\trace-" + std::to_wstring(i) + L".log";
+        reserve += C::LinesBytes(source, L"Logs/Service/" + std::to_wstring(i) + L"_trace-" + std::to_wstring(i) + L".log");
+    }
+    EXPECT_LT(reserve, 1100000000u);
+    const std::wstring source = L"C:\\Data\\file.txt";
+    const std::wstring name = L"Data/000_file.txt";
+    const std::wstring failure = Bas::CFileException(ERROR_SHARING_VIOLATION, Bas::EFileError::SharingViolation, source)
+                                     .GetMessageText() + L"\r\n" + Bas::Format(MSG_ADD_FILE_FAILED, source, name) + L"\r\n";
+    EXPECT_LE(2 * failure.size(), C::LinesBytes(source, name));
 }
 
 } // namespace

@@ -16,5 +16,6 @@ inline const Bas::CMessageName MSG_ZIP_DIRECTORY_DIFFERS{L"MSG_ZIP_DIRECTORY_DIF
 inline const Bas::CMessageName MSG_ZIP_LOCAL_HEADER_DIFFERS{L"MSG_ZIP_LOCAL_HEADER_DIFFERS"};
 inline const Bas::CMessageName ERR_ZIP_ARCHIVE_TOO_LARGE{L"ERR_ZIP_ARCHIVE_TOO_LARGE"};
 inline const Bas::CMessageName ERR_ZIP_UNSAFE_NAME{L"ERR_ZIP_UNSAFE_NAME"};
+inline const Bas::CMessageName ERR_ZIP_DUPLICATE_NAME{L"ERR_ZIP_DUPLICATE_NAME"};
 
 } // namespace Granite

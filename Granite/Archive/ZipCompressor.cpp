@@ -97,6 +97,11 @@ void CZipCompressor::Open(const std::wstring& path)
     BAS_ASSERT(!m_open);
     CFile::Open(path, OpenRead | OpenWrite | OpenCreate | ShareRead);
     m_open = true;
+    // Folders get a real date: readers show none for 0 (month 0, day 0),
+    // and some fail on it.
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ToDosTime(now, m_directoryDate, m_directoryTime);
 }
 
 std::wstring CZipCompressor::NormalizeName(const std::wstring& name)
@@ -112,6 +117,33 @@ std::wstring CZipCompressor::NormalizeName(const std::wstring& name)
     return result;
 }
 
+namespace {
+
+// The names Windows keeps for devices, with or without an extension: a file
+// so named cannot be made where an archive is extracted.
+bool IsDeviceName(std::wstring_view component)
+{
+    std::wstring base(component.substr(0, component.find(L'.')));
+    while (!base.empty() && base.back() == L' ')
+        base.pop_back();
+    ::CharUpperBuffW(base.data(), static_cast<DWORD>(base.size()));
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+        if (base == device)
+            return true;
+    if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)) {
+        const wchar_t digit = base[3];
+        return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    }
+    return false;
+}
+
+bool IsForbidden(wchar_t c)
+{
+    return c < 0x20 || c == 0x7F || std::wstring_view(L":<>\"|?*").find(c) != std::wstring_view::npos;
+}
+
+} // namespace
+
 bool CZipCompressor::IsSafeName(std::wstring_view name)
 {
     if (name.empty() || name.front() == L'/' || name.front() == L'\\')
@@ -122,15 +154,41 @@ bool CZipCompressor::IsSafeName(std::wstring_view name)
     for (;;) {
         const std::size_t end = std::min(name.find_first_of(L"/\\", start), name.size());
         const std::wstring_view component = name.substr(start, end - start);
-        if (component.find_first_not_of(L". ") == std::wstring_view::npos)
+        // Windows strips a trailing dot or blank, so that ".." and "..."
+        // lead up and "a." becomes "a"; it opens devices for their names.
+        if (component.empty() || component.back() == L'.' || component.back() == L' ' || IsDeviceName(component))
             return false;
         for (const wchar_t c : component)
-            if (c < 0x20 || c == 0x7F || c == L':')
+            if (IsForbidden(c))
                 return false;
         if (end == name.size())
             return true;
         start = end + 1;
     }
+}
+
+std::wstring CZipCompressor::SafeComponent(std::wstring_view component)
+{
+    std::wstring safe(component);
+    for (wchar_t& c : safe)
+        if (IsForbidden(c) || c == L'/' || c == L'\\')
+            c = L'_';
+    for (std::size_t end = safe.size(); end > 0 && (safe[end - 1] == L'.' || safe[end - 1] == L' '); --end)
+        safe[end - 1] = L'_';
+    if (safe.empty())
+        safe = L"_";
+    if (IsDeviceName(safe))
+        safe.insert(safe.find(L'.') == std::wstring::npos ? safe.size() : safe.find(L'.'), 1, L'_');
+    return safe;
+}
+
+std::wstring CZipCompressor::NameKey(std::wstring_view stored)
+{
+    std::wstring key(stored);
+    while (!key.empty() && key.back() == L'/')
+        key.pop_back();
+    ::CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
 }
 
 namespace {
@@ -210,7 +268,18 @@ std::uint32_t CZipCompressor::position() const
 
 bool CZipCompressor::hasDirectory(const std::wstring& stored) const
 {
-    return m_directories.count(stored) != 0;
+    const auto found = m_names.find(NameKey(stored));
+    return found != m_names.end() && found->second;
+}
+
+void CZipCompressor::ReserveName(const std::wstring& name)
+{
+    m_reservedNames.insert(NameKey(NormalizeName(name)));
+}
+
+void CZipCompressor::ReleaseName(const std::wstring& name)
+{
+    m_reservedNames.erase(NameKey(NormalizeName(name)));
 }
 
 // The directory entries a stored name still needs, itself excluded.
@@ -232,6 +301,20 @@ void CZipCompressor::checkLimits(const std::wstring& name, const std::wstring& c
 {
     if (!IsSafeName(name))
         Bas::ThrowCheck(ERR_ZIP_UNSAFE_NAME, forEntry);
+    // One entry of a name, and none where a folder of that name must be:
+    // an extractor would keep one and lose the other.
+    const bool directory = name.back() == L'/';
+    const std::wstring key = NameKey(name);
+    if (const auto found = m_names.find(key);
+        (found != m_names.end() && !(directory && found->second)) || m_reservedNames.count(key) != 0)
+        Bas::ThrowCheck(ERR_ZIP_DUPLICATE_NAME, forEntry);
+    for (std::size_t slash = name.find(L'/'); slash != std::wstring::npos && slash + 1 < name.size();
+         slash = name.find(L'/', slash + 1)) {
+        const std::wstring folder = NameKey(std::wstring_view(name).substr(0, slash));
+        if (const auto found = m_names.find(folder);
+            (found != m_names.end() && !found->second) || m_reservedNames.count(folder) != 0)
+            Bas::ThrowCheck(ERR_ZIP_DUPLICATE_NAME, forEntry);
+    }
     if (m_entries.size() + newEntries + m_reserved > kMaxEntries)
         Bas::ThrowCheck(ERR_ZIP_TOO_MANY_ENTRIES, forEntry);
     if (ToUtf8(name).size() > kMaxFieldLength || ToUtf8(comment).size() > kMaxFieldLength)
@@ -270,6 +353,8 @@ void CZipCompressor::addDirectoryStored(const std::wstring& stored, const std::w
     CZipEntry entry;
     entry.SetNames(ToUtf8(stored), ToUtf8(comment));
     entry.externalAttributes = kDirectoryAttributes;
+    entry.dosDate = m_directoryDate;
+    entry.dosTime = m_directoryTime;
     // A directory has no data; stored (method 0) is the only method for which
     // no data at all is a valid encoding.
     entry.method = 0;
@@ -286,7 +371,7 @@ void CZipCompressor::addDirectoryStored(const std::wstring& stored, const std::w
     m_centralBytes += RecordBytes(entry);
     m_entries.push_back(std::move(entry));
     try {
-        m_directories.insert(stored);
+        m_names.emplace(NameKey(stored), true);
     } catch (...) {
         m_centralBytes -= RecordBytes(m_entries.back());
         m_entries.pop_back();
@@ -436,6 +521,7 @@ void CZipCompressor::CEntryData::End()
     m_zip.writeLocalHeader(m_entry);
     m_zip.Seek(end);
     m_zip.m_centralBytes += RecordBytes(m_entry);
+    m_zip.m_names.emplace(NameKey(m_stored), false);
     m_zip.m_entries.push_back(std::move(m_entry));
     m_ended = true;
 }

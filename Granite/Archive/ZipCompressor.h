@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -218,12 +219,33 @@ public:
 
     // "\" becomes "/", and a leading "./" is dropped.
     static std::wstring NormalizeName(const std::wstring& name);
-    // A name that an extractor writes inside its target folder: not empty,
-    // not rooted, no drive or stream (":"), no control character, and no
-    // component that is empty or only dots and blanks (".", "..", and what
-    // Windows trims to them). "/" and "\" both separate components; one
-    // trailing separator makes a directory name.
+    // A name that an extractor on Windows writes as itself, inside its
+    // target folder: not empty, not rooted, no component that is empty or
+    // ends in a dot or blank (which Windows strips, so that ".." and "..."
+    // lead up and "a." would be "a"), none named like a device (CON, PRN,
+    // AUX, NUL, COM1, LPT1, ..., with or without an extension), and none of
+    // the characters Windows file names cannot hold (control characters and
+    // : < > " | ? *). "/" and "\" both separate components; one trailing
+    // separator makes a directory name.
     static bool IsSafeName(std::wstring_view name);
+    // A component made safe: those characters become "_", and so do a
+    // trailing dot or blank; a device name gets "_" after its base name.
+    static std::wstring SafeComponent(std::wstring_view component);
+    // What two names that one folder on Windows cannot hold both have in
+    // common: the name lower-cased, without a trailing "/".
+    static std::wstring NameKey(std::wstring_view stored);
+
+    // Keeps a name for an entry added later: any other entry of that name is
+    // refused (ERR_ZIP_DUPLICATE_NAME) until the name is given back.
+    void ReserveName(const std::wstring& name);
+    void ReleaseName(const std::wstring& name);
+    // The DOS date and time of the directory entries (by default the time
+    // the archive was opened).
+    void SetDirectoryTime(std::uint16_t dosDate, std::uint16_t dosTime) noexcept
+    {
+        m_directoryDate = dosDate;
+        m_directoryTime = dosTime;
+    }
     // The entries that adding these names can take at most: each name, and
     // each folder named in them once.
     static std::size_t EntriesFor(const std::vector<std::wstring>& names);
@@ -270,7 +292,12 @@ private:
     std::uint64_t m_centralBytes = 22;
     std::unique_ptr<CBlockDeflater> m_deflater;
     std::vector<CZipEntry> m_entries;
-    std::unordered_set<std::wstring> m_directories;
+    // Every name in the archive by its key: true for a directory. One
+    // folder on Windows holds one of a name, whatever its case.
+    std::unordered_map<std::wstring, bool> m_names;
+    std::unordered_set<std::wstring> m_reservedNames;
+    std::uint16_t m_directoryDate = 0;
+    std::uint16_t m_directoryTime = 0;
 };
 
 // UTF-16 to UTF-8 (code page 65001) and back.

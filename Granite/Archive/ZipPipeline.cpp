@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <optional>
 
 namespace Granite {
@@ -231,6 +232,17 @@ void CZipPipeline::planAhead()
 
 void CZipPipeline::addHere(const CSource& source)
 {
+    // What a source holds may drive an allocation too large: the entry's
+    // error is the out-of-memory one, as on a worker.
+    try {
+        addHereAlone(source);
+    } catch (const std::bad_alloc&) {
+        Bas::ThrowMemory();
+    }
+}
+
+void CZipPipeline::addHereAlone(const CSource& source)
+{
     Bas::CFile file(source.path, Bas::CFile::OpenRead | Bas::CFile::ShareRead);
     std::uint16_t dosDate = 0;
     std::uint16_t dosTime = 0;
@@ -285,6 +297,9 @@ void CZipPipeline::writeEntry(CPlanned& planned)
     } catch (Bas::CException*) {
         finishFront();
         throw;
+    } catch (const std::bad_alloc&) {
+        finishFront();
+        Bas::ThrowMemory();
     }
     finishFront();
 }

@@ -93,6 +93,7 @@ private:
     void writeFrom(CPlanned& planned, std::size_t from, CZipCompressor::CEntryData& data);
     // The writer reads and compresses the source itself (no workers).
     void addHere(const CSource& source);
+    void addHereAlone(const CSource& source);
 
     CZipCompressor& m_zip;
     Bas::CWorkerPool* m_pool;

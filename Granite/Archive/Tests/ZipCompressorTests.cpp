@@ -20,7 +20,25 @@ TEST(ZipNames, OnlyNamesThatStayInsideTheTargetFolderAreSafe)
         {L"Logs/Old/001_b.log", true},
         {L"MSI/", true},
         {L"Reg\\App.reg", true},
-        {L"a..b/.hidden/x..", true},
+        {L"a..b/.hidden/x.y", true},
+        {L"000_nul.txt", true},
+        {L"console.log/COM10", true},
+        // What Windows would not make as itself: a trailing dot or blank, a
+        // device's name with or without an extension, a reserved character.
+        {L"a..b/.hidden/x..", false},
+        {L"dir./x.txt", false},
+        {L"trail /z.txt", false},
+        {L"prn.reg", false},
+        {L"Logs/nul.txt", false},
+        {L"CON", false},
+        {L"com1.txt", false},
+        {L"LPT9 .log", false},
+        {L"aux/", false},
+        {L"a<b", false},
+        {L"what?", false},
+        {L"star*", false},
+        {L"pipe|", false},
+        {L"q\"uote", false},
         {L"", false},
         {L"/rooted", false},
         {L"\\rooted", false},
@@ -39,8 +57,21 @@ TEST(ZipNames, OnlyNamesThatStayInsideTheTargetFolderAreSafe)
         {L"a\x7F", false},
         {L"tab\there", false},
     };
-    for (const auto& [name, safe] : cases)
+    for (const auto& [name, safe] : cases) {
         EXPECT_EQ(Granite::CZipCompressor::IsSafeName(name), safe) << '"' << Granite::ToUtf8(name) << '"';
+        // Every component made safe is safe.
+        std::wstring made;
+        for (std::size_t start = 0; start <= std::wcslen(name);) {
+            const std::wstring_view rest = std::wstring_view(name).substr(start);
+            const std::size_t end = std::min(rest.find_first_of(L"/\\"), rest.size());
+            made += (made.empty() ? L"" : L"/") + Granite::CZipCompressor::SafeComponent(rest.substr(0, end));
+            start += end + 1;
+        }
+        EXPECT_TRUE(Granite::CZipCompressor::IsSafeName(made)) << Granite::ToUtf8(made);
+    }
+    EXPECT_EQ(Granite::CZipCompressor::SafeComponent(L"dir."), L"dir_");
+    EXPECT_EQ(Granite::CZipCompressor::SafeComponent(L"nul.txt"), L"nul_.txt");
+    EXPECT_EQ(Granite::CZipCompressor::SafeComponent(L"a<b>"), L"a_b_");
 }
 
 std::uint16_t U16(const std::string& b, std::size_t at)
@@ -211,13 +242,35 @@ TEST_F(ZipCompressor, DirectoriesComeBeforeTheirFirstEntryAndOnlyOnce)
         zip.AddDirectory(L"MSI", L"");
         zip.AddDirectory(L".", L"");
         AddBytes(zip, L"./top.txt", "t");
+        // One entry a name whatever its case, and no file where a folder
+        // must be nor a folder where a file is; a name kept for later is
+        // refused until it is given back.
+        AddBytes(zip, L"LOGS/Old/three.log", "3");
+        zip.ReserveName(L"GleanAppLog.log");
+        for (const wchar_t* refused : {L"logs/old/ONE.LOG", L"top.txt/x", L"msi", L"gleanapplog.log"}) {
+            try {
+                AddBytes(zip, refused, "x");
+                ADD_FAILURE() << Granite::ToUtf8(refused) << " was added";
+            } catch (Bas::CCheckException* raw) {
+                EXPECT_EQ(&Bas::Own(raw)->Message(), &Granite::ERR_ZIP_DUPLICATE_NAME) << Granite::ToUtf8(refused);
+            }
+        }
+        EXPECT_THROW(zip.AddDirectory(L"Top.TXT", L""), Bas::CCheckException*);
+        zip.ReleaseName(L"GleanAppLog.log");
+        AddBytes(zip, L"GleanAppLog.log", "log");
     }
     const auto entries = ReadArchive(Bytes());
     std::vector<std::string> names;
     for (const auto& e : entries)
         names.push_back(e.name);
     EXPECT_EQ(names, (std::vector<std::string>{"logs/", "logs/old/", "logs/old/one.log", "logs/old/two.log", "MSI/",
-                                               "top.txt"}));
+                                               "top.txt", "LOGS/Old/three.log", "GleanAppLog.log"}));
+    // Folders carry a date a reader can take (the time the archive was
+    // opened): neither month nor day is 0.
+    const std::string bytes = Bytes();
+    const std::uint16_t date = U16(bytes, 12);
+    EXPECT_NE((date >> 5) & 0xF, 0) << "month";
+    EXPECT_NE(date & 0x1F, 0) << "day";
     for (const auto& e : entries) {
         if (e.name.back() != '/')
             continue;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <random>
 #include <string_view>
 #include <utility>
@@ -31,6 +32,8 @@ CRun Pack(const Testing::CTestFolder& folder, const std::vector<CSource>& source
     CRun run;
     Granite::CZipCompressor zip;
     zip.Open(folder / archive);
+    // Folders of both archives dated alike.
+    zip.SetDirectoryTime(0x5B8A, 0x6000);
     zip.ReserveBytes(reserve);
     std::size_t next = 0;
     {
@@ -180,6 +183,50 @@ TEST(ZipPipeline, AShrinkingInputAndVoidDataEndAsTheWriterAloneEndsThem)
     const CRun alone = Pack(folder, sources, nullptr, L"alone.zip");
     const CRun workers = Pack(folder, sources, &pool, L"workers.zip");
     EXPECT_TRUE(alone.errors.empty());
+    EXPECT_TRUE(alone.bytes == workers.bytes);
+}
+
+// An allocation that fails for what a source holds is that entry's
+// out-of-memory error, before its data or in the middle of it, and the
+// entries after it go in: the same either way.
+TEST(ZipPipeline, AnAllocationFailureIsItsEntrysError)
+{
+    Testing::CTestFolder folder;
+    std::mt19937 random(9);
+    folder.WriteBytes(L"text.log", Text(random, 3 * Granite::CBlockDeflater::kBlockSize));
+    class CFailingInput : public Granite::CFileInput {
+    public:
+        CFailingInput(Bas::CFile& file, int failAt) : CFileInput(file), m_failAt(failAt) {}
+        std::size_t Read(void* buffer, std::size_t size) override
+        {
+            if (++m_reads == m_failAt)
+                throw std::bad_alloc();
+            return CFileInput::Read(buffer, size);
+        }
+
+    private:
+        int m_failAt;
+        int m_reads = 0;
+    };
+    std::vector<CSource> sources;
+    for (const int failAt : {0, -1, 2, 0}) {
+        CSource source;
+        source.path = folder / L"text.log";
+        source.name = L"e" + std::to_wstring(sources.size()) + L".log";
+        if (failAt != 0)
+            source.input = [failAt](Bas::CFile& file, bool) -> std::unique_ptr<Granite::IEntryInput> {
+                if (failAt < 0)
+                    throw std::bad_alloc();
+                return std::make_unique<CFailingInput>(file, failAt);
+            };
+        sources.push_back(source);
+    }
+    Bas::CWorkerPool pool(2);
+    const CRun alone = Pack(folder, sources, nullptr, L"alone.zip");
+    const CRun workers = Pack(folder, sources, &pool, L"workers.zip");
+    const std::wstring memory = Bas::CMemoryException().GetMessageText();
+    EXPECT_EQ(alone.errors, (std::vector<std::wstring>{L"1 " + memory, L"2 " + memory}));
+    EXPECT_EQ(alone.errors, workers.errors);
     EXPECT_TRUE(alone.bytes == workers.bytes);
 }
 
