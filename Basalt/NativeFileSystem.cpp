@@ -258,6 +258,43 @@ bool IsWellFormedPath(const std::wstring& path)
     return true;
 }
 
+bool IsDeviceName(std::wstring_view name)
+{
+    std::wstring base(name.substr(0, name.find(L'.')));
+    while (!base.empty() && base.back() == L' ')
+        base.pop_back();
+    ::CharUpperBuffW(base.data(), static_cast<DWORD>(base.size()));
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+        if (base == device)
+            return true;
+    if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)) {
+        const wchar_t digit = base[3];
+        return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    }
+    return false;
+}
+
+bool ReadsAsItself(const std::wstring& path)
+{
+    const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    const bool share = path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
+    if (path.find(L'/') != std::wstring::npos || !(drive || share) || IsDevicePath(path))
+        return false;
+    // The root ("C:" or "\\server\share") is taken as it is.
+    std::size_t start = RootLength(path);
+    while (start < path.size()) {
+        std::size_t end = path.find(L'\\', start + 1);
+        if (end == std::wstring::npos)
+            end = path.size();
+        const std::wstring_view component(path.data() + start + 1, end - start - 1);
+        if (component.empty() || component == L"." || component == L".." || component.back() == L'.' ||
+            component.back() == L' ' || IsDeviceName(component))
+            return false;
+        start = end;
+    }
+    return true;
+}
+
 namespace {
 
 // Each entry of one folder that matches, as ListFolderEntries filters them,

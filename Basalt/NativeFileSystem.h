@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Bas {
@@ -42,6 +43,17 @@ std::wstring NormalizePath(const std::wstring& path);
 // Each component 1 to 255 characters long and free of characters that file
 // names cannot hold; a path with a drive starts with a letter and ":".
 bool IsWellFormedPath(const std::wstring& path);
+// Whether a name is one Windows keeps for a device, with or without an
+// extension and blanks before it: CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+// COM0 to COM9 and LPT0 to LPT9 (with the superscript digits 1, 2 and 3 as
+// well), in any case. Such a name opens the device wherever a path is read
+// without the "\\?\" prefix.
+bool IsDeviceName(std::wstring_view name);
+// Whether a full path ("C:\..." or "\\server\share\...") names the same
+// entry when it is read without the "\\?\" prefix, as programs that take
+// ANSI paths read it: no "." or ".." component, none that ends in a dot or
+// blank (which the system strips), none named like a device, no "/".
+bool ReadsAsItself(const std::wstring& path);
 // The files (not folders) of a folder that match a wildcard pattern, with
 // those of every subfolder when recursive; sorted by name within a folder,
 // a folder's own files before its subfolders'. A pattern with a folder part

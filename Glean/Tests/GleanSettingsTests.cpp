@@ -220,6 +220,10 @@ TEST(GleanCollector, NumberedArchiveNames)
     // are become names it makes.
     EXPECT_EQ(C::OtherFileName(L"Mask", L"dir./con/trail /", 2, L"C:\\x."), L"dir_/con_/trail_/002_x_");
     EXPECT_EQ(C::OtherFileName(L"Mask", L"", 3, L"C:\\nul.txt"), L"003_nul.txt");
+    // A name of all the 255 units a component holds keeps its extension
+    // within them after the number.
+    EXPECT_EQ(C::OtherFileName(L"Mask", L"", 65534, L"C:\\" + std::wstring(251, L'n') + L".log"),
+              L"65534_" + std::wstring(245, L'n') + L".log");
 }
 
 // What the application log keeps free for the lines of the files to come is

@@ -4,6 +4,7 @@
 #include "ArchiveMessages.h"
 #include "MemoryBuffer.h"
 #include "MessageHandlers.h"
+#include "NativeFileSystem.h"
 #include "TextTools.h"
 #include "ZDeflateStream.h"
 
@@ -119,27 +120,40 @@ std::wstring CZipCompressor::NormalizeName(const std::wstring& name)
 
 namespace {
 
-// The names Windows keeps for devices, with or without an extension: a file
-// so named cannot be made where an archive is extracted.
-bool IsDeviceName(std::wstring_view component)
-{
-    std::wstring base(component.substr(0, component.find(L'.')));
-    while (!base.empty() && base.back() == L' ')
-        base.pop_back();
-    ::CharUpperBuffW(base.data(), static_cast<DWORD>(base.size()));
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
-        if (base == device)
-            return true;
-    if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)) {
-        const wchar_t digit = base[3];
-        return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
-    }
-    return false;
-}
+// The longest component a Windows file system holds, in UTF-16 units.
+constexpr std::size_t kMaxComponent = 255;
 
 bool IsForbidden(wchar_t c)
 {
     return c < 0x20 || c == 0x7F || std::wstring_view(L":<>\"|?*").find(c) != std::wstring_view::npos;
+}
+
+bool IsHighSurrogate(wchar_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLowSurrogate(wchar_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// A surrogate without its other half: UTF-8 has no form for it, so the
+// stored name would hold U+FFFD, and two names that differ only there would
+// become one.
+bool IsLoneSurrogate(std::wstring_view text, std::size_t at)
+{
+    if (IsHighSurrogate(text[at]))
+        return at + 1 >= text.size() || !IsLowSurrogate(text[at + 1]);
+    if (IsLowSurrogate(text[at]))
+        return at == 0 || !IsHighSurrogate(text[at - 1]);
+    return false;
+}
+
+void ReplaceTrailingDotsAndBlanks(std::wstring& name)
+{
+    for (std::size_t end = name.size(); end > 0 && (name[end - 1] == L'.' || name[end - 1] == L' '); --end)
+        name[end - 1] = L'_';
 }
 
 } // namespace
@@ -156,10 +170,11 @@ bool CZipCompressor::IsSafeName(std::wstring_view name)
         const std::wstring_view component = name.substr(start, end - start);
         // Windows strips a trailing dot or blank, so that ".." and "..."
         // lead up and "a." becomes "a"; it opens devices for their names.
-        if (component.empty() || component.back() == L'.' || component.back() == L' ' || IsDeviceName(component))
+        if (component.empty() || component.size() > kMaxComponent || component.back() == L'.' ||
+            component.back() == L' ' || Bas::IsDeviceName(component))
             return false;
-        for (const wchar_t c : component)
-            if (IsForbidden(c))
+        for (std::size_t i = 0; i < component.size(); ++i)
+            if (IsForbidden(component[i]) || IsLoneSurrogate(component, i))
                 return false;
         if (end == name.size())
             return true;
@@ -170,15 +185,26 @@ bool CZipCompressor::IsSafeName(std::wstring_view name)
 std::wstring CZipCompressor::SafeComponent(std::wstring_view component)
 {
     std::wstring safe(component);
-    for (wchar_t& c : safe)
-        if (IsForbidden(c) || c == L'/' || c == L'\\')
-            c = L'_';
-    for (std::size_t end = safe.size(); end > 0 && (safe[end - 1] == L'.' || safe[end - 1] == L' '); --end)
-        safe[end - 1] = L'_';
+    for (std::size_t i = 0; i < safe.size(); ++i)
+        if (IsForbidden(safe[i]) || safe[i] == L'/' || safe[i] == L'\\' || IsLoneSurrogate(component, i))
+            safe[i] = L'_';
+    ReplaceTrailingDotsAndBlanks(safe);
     if (safe.empty())
         safe = L"_";
-    if (IsDeviceName(safe))
+    if (Bas::IsDeviceName(safe))
         safe.insert(safe.find(L'.') == std::wstring::npos ? safe.size() : safe.find(L'.'), 1, L'_');
+    if (safe.size() > kMaxComponent) {
+        // Cut before a short extension, which keeps its meaning; the
+        // beginning stays, and with it what sets the name apart (the
+        // collector's number).
+        const std::size_t dot = safe.rfind(L'.');
+        const std::size_t extension = dot != std::wstring::npos && dot > 0 && safe.size() - dot <= 16 ? safe.size() - dot : 0;
+        std::size_t keep = kMaxComponent - extension;
+        if (IsHighSurrogate(safe[keep - 1]))
+            --keep;
+        safe.erase(keep, safe.size() - keep - extension);
+        ReplaceTrailingDotsAndBlanks(safe);
+    }
     return safe;
 }
 
@@ -251,12 +277,21 @@ std::size_t CZipCompressor::EntriesFor(const std::vector<std::wstring>& names)
 
 void CZipCompressor::ToDosTime(const FILETIME& time, std::uint16_t& dosDate, std::uint16_t& dosTime)
 {
-    WORD date = 0;
-    WORD clock = 0;
-    if (!::FileTimeToDosDateTime(&time, &date, &clock))
-        date = clock = 0;
-    dosDate = date;
-    dosTime = clock;
+    // DOS dates run from 1980 to 2107; readers refuse the date 0 (month 0,
+    // day 0) that the system's conversion gives for a time before 1980, and
+    // the system's conversion wraps a later year around. A time outside the
+    // range takes the nearest end.
+    SYSTEMTIME parts = {};
+    if (!::FileTimeToSystemTime(&time, &parts) || parts.wYear < 1980) {
+        dosDate = (1 << 5) | 1;
+        dosTime = 0;
+    } else if (parts.wYear > 2107) {
+        dosDate = (127 << 9) | (12 << 5) | 31;
+        dosTime = (23 << 11) | (59 << 5) | 29;
+    } else {
+        dosDate = static_cast<std::uint16_t>(((parts.wYear - 1980) << 9) | (parts.wMonth << 5) | parts.wDay);
+        dosTime = static_cast<std::uint16_t>((parts.wHour << 11) | (parts.wMinute << 5) | (parts.wSecond / 2));
+    }
 }
 
 std::uint32_t CZipCompressor::position() const

@@ -220,16 +220,20 @@ public:
     // "\" becomes "/", and a leading "./" is dropped.
     static std::wstring NormalizeName(const std::wstring& name);
     // A name that an extractor on Windows writes as itself, inside its
-    // target folder: not empty, not rooted, no component that is empty or
-    // ends in a dot or blank (which Windows strips, so that ".." and "..."
-    // lead up and "a." would be "a"), none named like a device (CON, PRN,
-    // AUX, NUL, COM1, LPT1, ..., with or without an extension), and none of
-    // the characters Windows file names cannot hold (control characters and
-    // : < > " | ? *). "/" and "\" both separate components; one trailing
+    // target folder: not empty, not rooted, no component that is empty,
+    // longer than 255 UTF-16 units (a file system's most) or ends in a dot
+    // or blank (which Windows strips, so that ".." and "..." lead up and
+    // "a." would be "a"), none named like a device (CON, PRN, AUX, NUL,
+    // COM1, LPT1, ..., with or without an extension), none of the
+    // characters Windows file names cannot hold (control characters and
+    // : < > " | ? *), and no surrogate without its other half (UTF-8 has no
+    // form for it). "/" and "\" both separate components; one trailing
     // separator makes a directory name.
     static bool IsSafeName(std::wstring_view name);
-    // A component made safe: those characters become "_", and so do a
-    // trailing dot or blank; a device name gets "_" after its base name.
+    // A component made safe: those characters and lone surrogates become
+    // "_", and so do a trailing dot or blank; a device name gets "_" after
+    // its base name; a component longer than 255 units is cut to 255 from
+    // its end, before an extension of up to 15 characters.
     static std::wstring SafeComponent(std::wstring_view component);
     // What two names that one folder on Windows cannot hold both have in
     // common: the name lower-cased, without a trailing "/".
@@ -259,7 +263,9 @@ public:
     };
     static std::uint64_t BytesFor(const CPlannedEntry& entry);
     static std::uint64_t BytesFor(const std::vector<CPlannedEntry>& entries);
-    // The DOS date and time of a FILETIME; both 0 when it cannot be converted.
+    // The DOS date and time of a FILETIME, as it is (no time zone applied);
+    // a time before 1980 gives 1980-01-01 00:00, one after 2107 the last
+    // DOS time of 2107.
     static void ToDosTime(const FILETIME& time, std::uint16_t& dosDate, std::uint16_t& dosTime);
 
 private:

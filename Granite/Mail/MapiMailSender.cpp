@@ -214,7 +214,7 @@ std::wstring ReplaceOutsideCodePage(const std::wstring& text, UINT codePage, wch
 std::wstring PathForCodePage(const std::wstring& path, const std::wstring& shortPath, UINT codePage)
 {
     for (const std::wstring* candidate : {&path, &shortPath})
-        if (FitsAnsiFunctions(*candidate) && SurvivesCodePage(*candidate, codePage))
+        if (FitsAnsiFunctions(*candidate) && Bas::ReadsAsItself(*candidate) && SurvivesCodePage(*candidate, codePage))
             return *candidate;
     return {};
 }
@@ -246,7 +246,14 @@ std::optional<CMailAddress> RecipientForCodePage(const CMailAddress& recipient, 
 
 CCodePageCopy::CCodePageCopy(const std::wstring& source, const std::vector<std::wstring>& roots, UINT codePage)
 {
-    const std::wstring name = ReplaceOutsideCodePage(Bas::FileNameOf(source), codePage, L'_');
+    // The copy's name is read without the "\\?\" prefix as well: a name
+    // Windows would strip or take for a device is made one it reads as
+    // itself.
+    std::wstring name = ReplaceOutsideCodePage(Bas::FileNameOf(source), codePage, L'_');
+    for (std::size_t end = name.size(); end > 0 && (name[end - 1] == L'.' || name[end - 1] == L' '); --end)
+        name[end - 1] = L'_';
+    if (Bas::IsDeviceName(name))
+        name.insert(0, 1, L'_');
     const std::wstring own = L"Mail" + std::to_wstring(::GetCurrentProcessId());
     for (const std::wstring& root : roots) {
         if (root.empty() || !SurvivesCodePage(root, codePage))

@@ -34,8 +34,10 @@ std::wstring ReplaceOutsideCodePage(const std::wstring& text, UINT codePage, wch
 
 // The form of a file's path that a mail system reading it in the code page
 // opens: the path itself, else its short (8.3) form, whichever survives the
-// code page and is shorter than MAX_PATH, beyond which ANSI file functions
-// open nothing; empty when neither does (the file must be copied).
+// code page, is shorter than MAX_PATH, beyond which ANSI file functions
+// open nothing, and names the file without the "\\?\" prefix (no trailing
+// dot or blank, no device name); empty when neither does (the file must be
+// copied).
 std::wstring PathForCodePage(const std::wstring& path, const std::wstring& shortPath, UINT codePage);
 // The short form of an existing file's path; empty when the system gives
 // none.

@@ -216,6 +216,10 @@ TEST(SimpleMapiCodePage, TextsThatSurviveAndThoseThatDoNot)
     EXPECT_EQ(PathForCodePage(deep, L"C:\\AAAAAA~1\\Glean.zip", 1252), L"C:\\AAAAAA~1\\Glean.zip");
     EXPECT_EQ(PathForCodePage(cyrillic, L"", 1252), L"");
     EXPECT_EQ(PathForCodePage(deep, deep, 1252), L"");
+    // Read without "\\?\", "dir." is "dir" and "nul.txt" the device.
+    EXPECT_EQ(PathForCodePage(L"C:\\dir.\\Glean.zip", L"C:\\DIR~1\\Glean.zip", 1252), L"C:\\DIR~1\\Glean.zip");
+    EXPECT_EQ(PathForCodePage(L"C:\\x\\nul.txt", L"C:\\x\\nul.txt", 1252), L"");
+    EXPECT_EQ(PathForCodePage(L"C:\\x\\a \\..\\b.zip", L"", 1252), L"");
 
     // A recipient: an address that would change is left out, a name shows
     // the address instead; no name leaves it out on every route.
@@ -252,6 +256,15 @@ TEST(SimpleMapiCodePage, CopyInAFolderThatFits)
         EXPECT_EQ(Testing::ReadFileBytes(first.Path()), std::string(70000, 'x') + "end");
         EXPECT_NE(Bas::FolderOf(second.Path()), kept) << "a folder of its own";
         EXPECT_EQ(Testing::ReadFileBytes(second.Path()), std::string(70000, 'x') + "end");
+        // The copy's name reads as itself without "\\?\".
+        const std::wstring named = Bas::LongPath(folder / L"\u041E\\nul.zip.");
+        Bas::CFileHandle file(::CreateFileW(named.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(file.Get(), "device", 6, &written, nullptr));
+        file = Bas::CFileHandle();
+        Granite::CCodePageCopy device(folder / L"\u041E\\nul.zip.", {fits}, 1252);
+        EXPECT_EQ(Bas::FileNameOf(device.Path()), L"_nul.zip_");
+        EXPECT_EQ(Testing::ReadFileBytes(device.Path()), "device");
     }
     EXPECT_EQ(Bas::PathAttributes(kept), INVALID_FILE_ATTRIBUTES) << "the copy's folder was left";
 

@@ -72,6 +72,25 @@ TEST(ZipNames, OnlyNamesThatStayInsideTheTargetFolderAreSafe)
     EXPECT_EQ(Granite::CZipCompressor::SafeComponent(L"dir."), L"dir_");
     EXPECT_EQ(Granite::CZipCompressor::SafeComponent(L"nul.txt"), L"nul_.txt");
     EXPECT_EQ(Granite::CZipCompressor::SafeComponent(L"a<b>"), L"a_b_");
+    // A name from the disk may take all 255 units a component can hold, so
+    // that the collector's number takes it past them; a surrogate without
+    // its pair would turn into U+FFFD in the stored name.
+    const std::wstring longest = L"000_" + std::wstring(251, L'n') + L".txt";
+    EXPECT_TRUE(Granite::CZipCompressor::IsSafeName(std::wstring(251, L'n') + L".txt/x"));
+    EXPECT_FALSE(Granite::CZipCompressor::IsSafeName(longest));
+    EXPECT_FALSE(Granite::CZipCompressor::IsSafeName(L"Data/" + longest + L"/x"));
+    EXPECT_EQ(Granite::CZipCompressor::SafeComponent(longest), L"000_" + std::wstring(247, L'n') + L".txt");
+    std::wstring smiles = L"000_";
+    for (int i = 0; i < 130; ++i)
+        smiles += L"\xD83D\xDE00";
+    const std::wstring cut = Granite::CZipCompressor::SafeComponent(smiles);
+    EXPECT_EQ(cut.size(), 254u);
+    EXPECT_TRUE(Granite::CZipCompressor::IsSafeName(cut));
+    for (const std::wstring lone : {L"a\xD800", L"\xDC00" L"b", L"a\xDC00\xD800.txt/x"}) {
+        EXPECT_FALSE(Granite::CZipCompressor::IsSafeName(lone));
+        EXPECT_EQ(Granite::CZipCompressor::SafeComponent(lone).find_first_of(L"\xD800\xDC00"), std::wstring::npos);
+    }
+    EXPECT_TRUE(Granite::CZipCompressor::IsSafeName(L"\xD83D\xDE00.txt"));
 }
 
 std::uint16_t U16(const std::string& b, std::size_t at)
@@ -436,7 +455,11 @@ TEST_F(ZipCompressor, RefusesEntriesPastTheFormatsCounts)
 {
     Granite::CZipCompressor zip;
     zip.Open(archive);
-    const std::wstring tooLong(0x10000, L'n');
+    // Past 65535 bytes in components a file system holds.
+    std::wstring tooLong;
+    while (tooLong.size() < 0x10000)
+        tooLong += std::wstring(200, L'n') + L"/";
+    tooLong += L"n";
     for (const auto& [name, comment] : {std::pair{tooLong, std::wstring()}, std::pair{std::wstring(L"n"), tooLong}}) {
         try {
             AddBytes(zip, name, "x", comment);
@@ -589,6 +612,26 @@ TEST_F(ZipCompressor, DosTimeOfAFileTime)
     Granite::CZipCompressor::ToDosTime(time, date, clock);
     EXPECT_EQ(date, ((2024 - 1980) << 9) | (3 << 5) | 15);
     EXPECT_EQ(clock, (13 << 11) | (45 << 5) | 15);
+    // A file's time outside the DOS range (a file dated 1970, or 1601 for a
+    // zero time; one in 2200) takes the nearest end, never month 0 or a
+    // year wrapped around.
+    const auto dosOf = [](WORD year, WORD month, WORD day, WORD hour) {
+        SYSTEMTIME parts = {year, month, 0, day, hour, 0, 0, 0};
+        FILETIME when = {};
+        EXPECT_TRUE(::SystemTimeToFileTime(&parts, &when));
+        std::uint16_t dosDate = 0;
+        std::uint16_t dosTime = 0;
+        Granite::CZipCompressor::ToDosTime(when, dosDate, dosTime);
+        return std::pair{dosDate, dosTime};
+    };
+    const std::pair<std::uint16_t, std::uint16_t> first{(1 << 5) | 1, 0};
+    const std::pair<std::uint16_t, std::uint16_t> last{(127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29};
+    EXPECT_EQ(dosOf(1601, 1, 1, 0), first);
+    EXPECT_EQ(dosOf(1970, 1, 1, 0), first);
+    EXPECT_EQ(dosOf(1979, 12, 31, 23), first);
+    EXPECT_EQ(dosOf(2108, 1, 1, 0), last);
+    EXPECT_EQ(dosOf(2200, 6, 1, 0), last);
+    EXPECT_EQ(dosOf(2107, 12, 31, 23).first, last.first);
 }
 
 // A sample archive for the independent readers (unzip, 7z, bsdtar, Python),
