@@ -187,6 +187,11 @@ CFileException::CFileException(DWORD code, EFileError kind, std::wstring fileNam
 {
 }
 
+const CMessageName& CFileException::Message() const noexcept
+{
+    return FileErrorMessage(m_kind);
+}
+
 std::wstring CFileException::GetMessageText() const
 {
     if (m_kind == EFileError::Generic)

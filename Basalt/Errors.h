@@ -150,6 +150,9 @@ public:
     std::unique_ptr<CException> Clone() const override { return std::make_unique<CFileException>(*this); }
     CFileException(DWORD code, EFileError kind, std::wstring fileName);
     std::wstring GetMessageText() const override;
+    // The message of the kind: ERR_FILE_GENERIC (the file's name and the
+    // system's text) for Generic, one with the file's name for the others.
+    const CMessageName& Message() const noexcept;
     DWORD Code() const noexcept { return m_code; }
     EFileError Kind() const noexcept { return m_kind; }
     const std::wstring& FileName() const noexcept { return m_fileName; }

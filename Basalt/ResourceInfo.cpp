@@ -344,6 +344,11 @@ bool SetThreadLanguage(int language)
     return true;
 }
 
+int GetThreadLanguage() noexcept
+{
+    return t_language;
+}
+
 bool LoadMessageText(const wchar_t* name, std::wstring& text)
 {
     std::lock_guard guard(g_lock);

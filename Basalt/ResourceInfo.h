@@ -51,6 +51,8 @@ int GetInterfaceLanguage();
 // false leaves it unchanged when no prefix has a module for it (English,
 // 0, is always accepted). -1 removes the override.
 bool SetThreadLanguage(int language);
+// The calling thread's override; -1 when it has none.
+int GetThreadLanguage() noexcept;
 
 // Looks the name up: the modules of the current language (last added
 // first), then the global list. False when no module has a text.
