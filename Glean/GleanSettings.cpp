@@ -265,7 +265,9 @@ void CGleanSettings::Load()
             if (IsSafeFileName(key))
                 m_registryKeys.emplace_back(ini.GetValue(L"Registry", key), key);
             else
-                Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Registry", key));
+                issue(CSettingsIssue::Registry, ini.GetValue(L"Registry", key), key,
+                      Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Registry", key),
+                      Bas::CCheckException(MSG_ITEM_NAME_REFUSED, L"Registry", key));
         }
     }
 
@@ -347,7 +349,8 @@ void CGleanSettings::Load()
             if (IsSafeKeyFolder(key))
                 m_msiEntries.push_back({value, KeyFolder(key)});
             else
-                Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Msi", key));
+                issue(CSettingsIssue::Msi, value, key, Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"Msi", key),
+                      Bas::CCheckException(MSG_ITEM_NAME_REFUSED, L"Msi", key));
         }
     }
 
@@ -363,7 +366,9 @@ void CGleanSettings::Load()
                 continue;
             // The log is saved as "EventLog/<name>.evt".
             if (!IsSafeComponent(spec.logName + L".evt")) {
-                Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"EventLog", spec.logName));
+                issue(CSettingsIssue::EventLog, spec.logName, spec.logName + L".evt",
+                      Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, L"EventLog", spec.logName),
+                      Bas::CCheckException(MSG_ITEM_NAME_REFUSED, L"EventLog", spec.logName));
                 continue;
             }
             const std::wstring sources = ini.GetValue(L"EventLog", key + L"Sources");
@@ -413,19 +418,23 @@ void CGleanSettings::loadSection(const Bas::CIniFile& ini, const std::wstring& s
         if (!isFile && !isMask)
             continue;
         if (!IsSafeKeyFolder(key)) {
-            Log(Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, section, key));
+            issue(CSettingsIssue::Files, ini.GetValue(section, key), key,
+                  Bas::Format(MSG_SECTION_HAS_CORRUPTED_KEY_NAME, section, key),
+                  Bas::CCheckException(MSG_ITEM_NAME_REFUSED, section, key));
             continue;
         }
         const std::wstring value = ini.GetValue(section, key);
         if (isFile) {
             std::wstring path = hasBase ? Bas::NormalizePath(Bas::JoinPath(base, value)) : value;
             path = ExpandPath(path);
-            if (std::uint64_t size = 0; !hasRoomToPlan()) {
-            } else if (Bas::FileExists(path, size)) {
+            std::uint64_t size = 0;
+            if (!hasRoomToPlan())
+                continue;
+            if (Bas::FileExists(path, size))
                 m_otherFiles.push_back({path, std::make_shared<const std::wstring>(key), std::wstring(), size});
-            }
             else
-                Log(Bas::Format(MSG_FILE_NOT_FOUND, path));
+                issue(CSettingsIssue::Files, path, {}, Bas::Format(MSG_FILE_NOT_FOUND, path),
+                      Bas::CCheckException(MSG_ITEM_FILE_MISSING, path));
         }
         if (isMask)
             addMask(key, value, base, hasBase, Contains(key, L"MaskWithSubdirs"));
@@ -441,7 +450,8 @@ void CGleanSettings::addMask(const std::wstring& keyName, const std::wstring& va
     if (folder.empty() || folder.back() != L'\\')
         folder += L'\\';
     if (!Bas::FolderExists(folder)) {
-        Log(Bas::Format(MSG_DIRECTORY_NOT_FOUND, written));
+        issue(CSettingsIssue::Files, Bas::JoinPath(written, pattern), {}, Bas::Format(MSG_DIRECTORY_NOT_FOUND, written),
+              Bas::CCheckException(MSG_ITEM_FOLDER_MISSING, written));
         return;
     }
     if (!hasRoomToPlan())
@@ -492,9 +502,17 @@ bool CGleanSettings::hasRoomToPlan()
     if (m_otherFiles.size() < Granite::CZipCompressor::kMaxEntries)
         return true;
     if (!m_planLimitLogged)
-        Log(Bas::Format(MSG_FILES_LIMIT_REACHED, std::to_wstring(m_otherFiles.size())));
+        issue(CSettingsIssue::Files, {}, {}, Bas::Format(MSG_FILES_LIMIT_REACHED, std::to_wstring(m_otherFiles.size())),
+              Bas::CCheckException(MSG_ITEM_LIMIT_REACHED, std::to_wstring(m_otherFiles.size())));
     m_planLimitLogged = true;
     return false;
+}
+
+void CGleanSettings::issue(CSettingsIssue::ESection section, const std::wstring& source, const std::wstring& name,
+                           const std::wstring& line, const Bas::CCheckException& error)
+{
+    Log(line);
+    m_issues.push_back({section, source, name, std::make_shared<Bas::CCheckException>(error)});
 }
 
 } // namespace Glean

@@ -3,6 +3,7 @@
 // lines; only a missing or unusable file is fatal.
 #pragma once
 
+#include "Errors.h"
 #include "IniFile.h"
 #include "Message.h"
 
@@ -37,6 +38,17 @@ struct CEventLogSpec {
     std::set<std::wstring> sources;
 };
 
+// An item the settings name that the run cannot take (a name that would
+// not stay in the archive, a file or folder that is not there), with its
+// error, for the run's account.
+struct CSettingsIssue {
+    enum ESection { Files, Registry, Msi, EventLog };
+    ESection section;
+    std::wstring source;
+    std::wstring name; // the archive name it would have had, when known
+    std::shared_ptr<const Bas::CCheckException> error;
+};
+
 // [Privacy]: personal data masked in what goes into the archive.
 struct CPrivacySettings {
     bool mask = false;               // Mask=1
@@ -69,6 +81,8 @@ public:
     const std::wstring& AppPath() const noexcept { return m_appPath; }
     const std::wstring& TempDir() const noexcept { return m_tempDir; }
     const std::vector<COtherFile>& OtherFiles() const noexcept { return m_otherFiles; }
+    // The items the settings name that were left out while they were read.
+    const std::vector<CSettingsIssue>& Issues() const noexcept { return m_issues; }
     const std::vector<std::pair<std::wstring, std::wstring>>& RegistryKeys() const noexcept { return m_registryKeys; }
     const std::vector<std::wstring>& Directories() const noexcept { return m_directories; }
     const std::vector<std::wstring>& Trees() const noexcept { return m_trees; }
@@ -95,6 +109,10 @@ public:
 private:
     void loadCollectedFiles(const Bas::CIniFile& ini);
     void loadSection(const Bas::CIniFile& ini, const std::wstring& section, const std::wstring& base, bool hasBase);
+    // Logs the line of a problem with an item of the settings and keeps
+    // the item with its error (the English one the run's account gives).
+    void issue(CSettingsIssue::ESection section, const std::wstring& source, const std::wstring& name,
+               const std::wstring& line, const Bas::CCheckException& error);
     // Whether another collected file may be planned; one line the first
     // time none may.
     bool hasRoomToPlan();
@@ -106,6 +124,7 @@ private:
     std::wstring m_appPath;
     std::wstring m_tempDir;
     std::vector<COtherFile> m_otherFiles;
+    std::vector<CSettingsIssue> m_issues;
     bool m_planLimitLogged = false;
     std::vector<std::pair<std::wstring, std::wstring>> m_registryKeys;
     std::vector<std::wstring> m_directories;

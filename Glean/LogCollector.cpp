@@ -16,6 +16,8 @@
 #include "PrivacyMask.h"
 #include "NativeFileSystem.h"
 #include "RegistryExport.h"
+#include "RunReport.h"
+#include "Sha256.h"
 #include "TempFile.h"
 #include "TextStream.h"
 #include "ZipCompressor.h"
@@ -199,7 +201,8 @@ void CLogCollector::CollectLogs()
     Mica::PumpMessages();
     m_registryExports.clear();
     CWindowsRegistrySource registry;
-    m_registryExports = ExportAll(registry, settings.RegistryKeys(), Bas::GetTempFolder());
+    m_registryIssues.clear();
+    m_registryExports = ExportAll(registry, settings.RegistryKeys(), Bas::GetTempFolder(), &m_registryIssues);
     Mica::PumpMessages();
     m_accessLogFile = WriteAccessLog(settings.AccessObjects());
     Mica::PumpMessages();
@@ -208,7 +211,8 @@ void CLogCollector::CollectLogs()
     m_msiLogFiles = std::move(msiLogs.files);
     m_msiSubFolders = std::move(msiLogs.subFolders);
     Mica::PumpMessages();
-    m_eventLogs = SaveEventLogs(settings.EventLogs(), Bas::GetTempFolder());
+    m_eventLogIssues.clear();
+    m_eventLogs = SaveEventLogs(settings.EventLogs(), Bas::GetTempFolder(), &m_eventLogIssues);
     Mica::PumpMessages();
     m_environmentLogFile = WriteEnvironmentLog();
     Mica::PumpMessages();
@@ -233,7 +237,8 @@ std::wstring CLogCollector::OtherFileName(const std::wstring& keyName, const std
     return name + Granite::CZipCompressor::SafeComponent(number + Bas::FileNameOf(path));
 }
 
-bool CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name)
+bool CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name,
+                                  CRunItem& item)
 {
     CGleanAppLog& log = CGleanAppLog::Instance();
     try {
@@ -245,10 +250,14 @@ bool CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::ws
     } catch (const std::bad_alloc&) {
         // What the file holds may drive an allocation too large: the file
         // fails with the out-of-memory error, the run goes on.
-        LogFailure(Bas::CMemoryException(), source, name);
+        const Bas::CMemoryException error;
+        LogFailure(error, source, name);
+        SetFailure(item, error);
         return false;
     } catch (Bas::CException* raw) {
-        LogFailure(*Bas::Own(raw), source, name);
+        const auto error = Bas::Own(raw);
+        LogFailure(*error, source, name);
+        SetFailure(item, *error);
         return false;
     }
 }
@@ -269,7 +278,60 @@ void CLogCollector::PackArchive()
     std::uint16_t dosTime = 0;
     Granite::CZipCompressor::ToDosTime(m_runStart, dosDate, dosTime);
     zip.SetDirectoryTime(dosDate, dosTime);
-    zip.ReserveName(L"GleanAppLog.log");
+    for (const wchar_t* name : {L"GleanSummary.html", L"GleanManifest.json", L"GleanAppLog.log"})
+        zip.ReserveName(name);
+
+    // The run's account for the manifest and the summary page: every item
+    // it tries, in archive order, with what became of it; the computer as
+    // the main log saw it.
+    CRunReport report;
+    report.started = m_runStart;
+    report.threads = m_pool ? m_pool->Workers() : 1;
+    report.masking = m_mask != nullptr;
+    SetProgram(report);
+    report.computer = ParseMainLog(MainLogText());
+    MeasureDrives(report.computer.drives);
+    try {
+        report.settingsSha256 = Granite::FileSha256Text(settings.SettingsPath());
+    } catch (Bas::CUserException*) {
+        throw;
+    } catch (Bas::CException* raw) {
+        // The settings were read: a file that cannot be read again now
+        // has its digest left out, not the run.
+        Bas::Own(raw);
+    }
+    if (m_mask)
+        report.maskCounts.resize(CPrivacyMask::KindCount);
+    // The room the two take: the rest, and each item at most until it is
+    // done, then exactly.
+    std::uint64_t reportBytes = ReportFixedBytes(report);
+    const auto addItem = [&](CRunItem::EKind kind, const std::wstring& source, const std::wstring& name) {
+        CRunItem& item = report.items.emplace_back();
+        item.kind = kind;
+        item.source = source;
+        item.archiveName = name;
+        return report.items.size() - 1;
+    };
+    // An item left out before packing, with its error; its room was kept
+    // at most until now.
+    const auto addIssue = [&](CRunItem::EKind kind, const std::wstring& source, const std::wstring& name,
+                              const Bas::CException& error) {
+        CRunItem& item = report.items[addItem(kind, source, name)];
+        SetFailure(item, error);
+        reportBytes += ReportItemBytes(item);
+        reportBytes -= ReportItemBound(kind, source, name);
+    };
+    const auto sectionKind = [](CSettingsIssue::ESection section) {
+        return section == CSettingsIssue::Registry ? CRunItem::Registry
+               : section == CSettingsIssue::Msi    ? CRunItem::InstallerLog
+               : section == CSettingsIssue::EventLog ? CRunItem::EventLog
+                                                     : CRunItem::File;
+    };
+    const auto settingsIssues = [&](CSettingsIssue::ESection section) {
+        for (const CSettingsIssue& issue : settings.Issues())
+            if (issue.section == section)
+                addIssue(sectionKind(section), issue.source, issue.name, *issue.error);
+    };
 
     // Every entry in its order: the logs of the run, the collected files,
     // then the registry exports, the installer logs and the event logs,
@@ -279,9 +341,11 @@ void CLogCollector::PackArchive()
         std::wstring path;
         std::wstring name;
         std::wstring comment;
+        // What the entry is made of, for the run's account.
+        std::wstring source;
     };
     std::vector<CItem> fixed;
-    fixed.push_back({settings.SettingsPath(), L"Glean.ini", L"Settings File"});
+    fixed.push_back({settings.SettingsPath(), L"Glean.ini", L"Settings File", settings.SettingsPath()});
     for (const auto& [path, name, comment] : {std::tuple{&m_mainLogFile, L"GleanMain.log", L"Main Log"},
                                               std::tuple{&m_filesLogFile, L"GleanFiles.log", L"Files Log"},
                                               std::tuple{&m_drivesLogFile, L"GleanDrives.log", L"Drives Log"},
@@ -289,7 +353,7 @@ void CLogCollector::PackArchive()
                                               std::tuple{&m_environmentLogFile, L"GleanEnvVars.log",
                                                          L"Environment variables"}})
         if (!path->empty())
-            fixed.push_back({*path, name, comment});
+            fixed.push_back({*path, name, comment, comment});
     struct CTrailing {
         CItem item;
         const wchar_t* folder; // null for a registry export, added as a stream
@@ -298,17 +362,27 @@ void CLogCollector::PackArchive()
     const wchar_t* const eventLogFolder = L"EventLog/";
     std::vector<CTrailing> trailing;
     for (const CRegistryExportFile& file : m_registryExports)
-        trailing.push_back({{file.path, file.archiveName, file.path}, nullptr});
+        trailing.push_back({{file.path, file.archiveName, file.path, file.keyPath}, nullptr});
     for (std::size_t i = 0; i < m_msiLogFiles.size(); ++i) {
         const std::wstring name = msiFolder + m_msiSubFolders[i] + Bas::FileNameOf(m_msiLogFiles[i]);
-        trailing.push_back({{m_msiLogFiles[i], name, m_msiLogFiles[i]}, msiFolder});
+        trailing.push_back({{m_msiLogFiles[i], name, m_msiLogFiles[i], m_msiLogFiles[i]}, msiFolder});
     }
     for (const CSavedEventLog& saved : m_eventLogs)
-        trailing.push_back({{saved.path, eventLogFolder + saved.fileName, saved.path}, eventLogFolder});
+        trailing.push_back({{saved.path, eventLogFolder + saved.fileName, saved.path,
+                             saved.fileName.substr(0, saved.fileName.size() - 4)},
+                            eventLogFolder});
     const auto& others = settings.OtherFiles();
     const auto otherName = [&](std::size_t i) {
         return OtherFileName(others[i].KeyName(), others[i].subFolder, i, others[i].path);
     };
+    // Items left out for a name another entry has, by their group.
+    struct CTaken {
+        const wchar_t* folder;
+        std::wstring source;
+        std::wstring name;
+        Bas::CCheckException error;
+    };
+    std::vector<CTaken> taken;
     // One entry a name: a registry export, installer log or event log whose
     // name an entry before it has taken (the logs', the collected files' and
     // the application log's to come included), or that needs a folder where
@@ -328,10 +402,12 @@ void CLogCollector::PackArchive()
             }
             const wchar_t* section = item.folder == nullptr ? L"Registry" : item.folder == msiFolder ? L"Msi" : L"EventLog";
             CGleanAppLog::Instance().AddLine(Bas::Format(MSG_DUPLICATE_ARCHIVE_NAME, section, item.item.name));
+            taken.push_back({item.folder, item.item.source,
+                             item.item.name, Bas::CCheckException(MSG_ITEM_NAME_TAKEN, section, item.item.name)});
         }
         trailing = std::move(kept);
     }
-    std::vector<std::wstring> following = {L"GleanAppLog.log"};
+    std::vector<std::wstring> following = {L"GleanSummary.html", L"GleanManifest.json", L"GleanAppLog.log"};
     std::vector<Granite::CZipCompressor::CPlannedEntry> planned;
     std::uint64_t linesToCome = 0;
     for (const CTrailing& item : trailing) {
@@ -406,8 +482,24 @@ void CLogCollector::PackArchive()
     Granite::CZipPipeline pipeline(zip, m_pool.get(), sources, [] { Mica::PumpMessages(); }, names);
     Mica::PumpMessages();
 
+    // An item whose entry went in: what the archive recorded, under the
+    // name it was stored by, and the time it took; its room now exact.
+    const auto entryDone = [&](std::size_t at) {
+        CRunItem& item = report.items[at];
+        const Granite::CZipEntry& entry = zip.Entries().back();
+        SetEntry(item, entry);
+        item.archiveName = Granite::FromUtf8(entry.Name());
+        item.milliseconds = pipeline.LastMilliseconds();
+    };
+    const auto itemDone = [&](std::size_t at, const std::wstring& source, const std::wstring& name) {
+        reportBytes += ReportItemBytes(report.items[at]);
+        reportBytes -= ReportItemBound(report.items[at].kind, source, name);
+    };
     for (std::size_t i = 0; i < fixed.size(); ++i) {
+        const std::size_t at = addItem(i == 0 ? CRunItem::Settings : CRunItem::Log, fixed[i].source, fixed[i].name);
         pipeline.AddNext();
+        entryDone(at);
+        reportBytes += ReportItemBytes(report.items[at]);
         // After each log but the environment's, as the collection run has it.
         if (fixed[i].name != L"GleanEnvVars.log")
             Mica::PumpMessages();
@@ -420,13 +512,37 @@ void CLogCollector::PackArchive()
     // Their files exist already, so their sizes are known; the application
     // log holds what it has and the lines that every file still to come may
     // add.
-    for (std::size_t i = 0; i < others.size(); ++i)
-        linesToCome += LinesBytes(others[i].path, otherName(i));
+    const auto trailingKind = [&](const CTrailing& item) {
+        return item.folder == nullptr ? CRunItem::Registry : item.folder == msiFolder ? CRunItem::InstallerLog
+                                                                                       : CRunItem::EventLog;
+    };
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        const std::wstring name = otherName(i);
+        linesToCome += LinesBytes(others[i].path, name);
+        reportBytes += ReportItemBound(CRunItem::File, others[i].path, name);
+    }
+    for (const CTrailing& item : trailing)
+        reportBytes += ReportItemBound(trailingKind(item), item.item.source, item.item.name);
+    for (const CSettingsIssue& issue : settings.Issues())
+        reportBytes += ReportItemBound(sectionKind(issue.section), issue.source, issue.name);
+    for (const CRegistryExportIssue& issue : m_registryIssues)
+        reportBytes += ReportItemBound(CRunItem::Registry, issue.keyPath, issue.fileName);
+    for (const CEventLogIssue& issue : m_eventLogIssues)
+        reportBytes += ReportItemBound(CRunItem::EventLog, issue.logName, eventLogFolder + issue.logName + L".evt");
+    for (const CTaken& left : taken)
+        reportBytes += ReportItemBound(left.folder == nullptr ? CRunItem::Registry
+                                       : left.folder == msiFolder ? CRunItem::InstallerLog
+                                                                  : CRunItem::EventLog,
+                                       left.source, left.name);
     std::uint64_t trailingBytes = Granite::CZipCompressor::BytesFor(planned);
     CGleanAppLog& log = CGleanAppLog::Instance();
     const auto reserveRoom = [&] {
-        zip.ReserveBytes(trailingBytes + Granite::CZipCompressor::BytesFor(
-                                             {L"GleanAppLog.log", L"Glean Application Log", log.WrittenSize() + linesToCome}));
+        zip.ReserveBytes(trailingBytes +
+                         Granite::CZipCompressor::BytesFor({{L"GleanSummary.html", L"Run Summary", reportBytes},
+                                                            {L"GleanManifest.json", L"Run Manifest", 0}}) +
+                         64 +
+                         Granite::CZipCompressor::BytesFor(
+                             {L"GleanAppLog.log", L"Glean Application Log", log.WrittenSize() + linesToCome}));
     };
     zip.ReserveEntries(Granite::CZipCompressor::EntriesFor(following));
     // The records of all entries at once, rather than a vector that doubles.
@@ -434,60 +550,134 @@ void CLogCollector::PackArchive()
 
     if (m_mask && !maskCollected && !others.empty())
         log.AddLine(Bas::GetText(MSG_COLLECTED_FILES_NOT_MASKED));
+    settingsIssues(CSettingsIssue::Files);
     for (std::size_t i = 0; i < others.size(); ++i) {
         const std::wstring name = otherName(i);
         reserveRoom();
-        if (addFileLogged(pipeline, others[i].path, name) && binary(fixed.size() + i))
-            log.AddLine(Bas::Format(MSG_FILE_NOT_MASKED, others[i].path));
+        const std::size_t at = addItem(CRunItem::File, others[i].path, name);
+        if (addFileLogged(pipeline, others[i].path, name, report.items[at])) {
+            entryDone(at);
+            if (binary(fixed.size() + i))
+                log.AddLine(Bas::Format(MSG_FILE_NOT_MASKED, others[i].path));
+        }
+        itemDone(at, others[i].path, name);
         linesToCome -= LinesBytes(others[i].path, name);
         Mica::PumpMessagesNowAndThen();
     }
-    zip.ReserveEntries(1);
+    zip.ReserveEntries(3);
+    // Each group's items left out before packing come before its entries.
+    const wchar_t* const groups[] = {nullptr, msiFolder, eventLogFolder};
+    std::size_t groupsDone = 0;
+    const auto groupIssues = [&](const wchar_t* upTo) {
+        for (; groupsDone < 3 && (groupsDone == 0 || groups[groupsDone - 1] != upTo); ++groupsDone) {
+            const wchar_t* group = groups[groupsDone];
+            if (group == nullptr) {
+                settingsIssues(CSettingsIssue::Registry);
+                for (const CRegistryExportIssue& issue : m_registryIssues)
+                    addIssue(CRunItem::Registry, issue.keyPath, issue.fileName, *issue.error);
+            } else if (group == msiFolder) {
+                settingsIssues(CSettingsIssue::Msi);
+            } else {
+                settingsIssues(CSettingsIssue::EventLog);
+                for (const CEventLogIssue& issue : m_eventLogIssues)
+                    addIssue(CRunItem::EventLog, issue.logName, eventLogFolder + issue.logName + L".evt", *issue.error);
+            }
+            for (const CTaken& left : taken)
+                if (left.folder == group)
+                    addIssue(group == nullptr ? CRunItem::Registry : group == msiFolder ? CRunItem::InstallerLog
+                                                                                        : CRunItem::EventLog,
+                             left.source, left.name, left.error);
+        }
+    };
     const wchar_t* folderAdded = nullptr;
     for (std::size_t k = 0; k < trailing.size(); ++k) {
         const CTrailing& item = trailing[k];
+        groupIssues(item.folder);
         trailingBytes -= Granite::CZipCompressor::BytesFor(planned[k]);
         reserveRoom();
+        const std::size_t at = addItem(trailingKind(item), item.item.source, item.item.name);
         if (item.folder == nullptr) {
             // A registry export the archive refuses (its name, when masking
             // makes two alike) gets the two lines of a file; the run goes on.
             try {
                 pipeline.AddNext();
+                entryDone(at);
             } catch (Bas::CUserException*) {
                 throw;
             } catch (Bas::CException* raw) {
-                LogFailure(*Bas::Own(raw), item.item.path, item.item.name);
+                const auto error = Bas::Own(raw);
+                LogFailure(*error, item.item.path, item.item.name);
+                SetFailure(report.items[at], *error);
             }
-            linesToCome -= LinesBytes(item.item.path, item.item.name);
         } else {
             if (folderAdded != item.folder) {
                 zip.AddDirectory(item.folder, L"");
                 folderAdded = item.folder;
             }
-            if (addFileLogged(pipeline, item.item.path, item.item.name) && binary(fixed.size() + others.size() + k))
-                log.AddLine(Bas::Format(MSG_FILE_NOT_MASKED, item.item.path));
-            linesToCome -= LinesBytes(item.item.path, item.item.name);
+            if (addFileLogged(pipeline, item.item.path, item.item.name, report.items[at])) {
+                entryDone(at);
+                if (binary(fixed.size() + others.size() + k))
+                    log.AddLine(Bas::Format(MSG_FILE_NOT_MASKED, item.item.path));
+            }
         }
+        itemDone(at, item.item.source, item.item.name);
+        linesToCome -= LinesBytes(item.item.path, item.item.name);
         Mica::PumpMessages();
     }
+    groupIssues(eventLogFolder);
+    groupIssues(nullptr);
     zip.ReserveEntries(0);
     zip.ReserveBytes(0);
     Mica::PumpMessages();
 
+    // The run's account, with masking in masked text only.
+    ::GetSystemTimeAsFileTime(&report.ended);
+    if (m_mask)
+        FilterReport(report, *m_mask);
     // What was masked, by kind, not what it stands for.
     if (m_mask) {
         std::wstring counts;
         const auto kinds = m_mask->Counts();
-        for (int kind = 0; kind < CPrivacyMask::KindCount; ++kind)
-            counts += (kind > 0 ? L", " : L"") + std::wstring(CPrivacyMask::KindName(CPrivacyMask::EKind(kind))) + L" " +
-                      std::to_wstring(kinds[kind]);
+        for (int kind = 0; kind < CPrivacyMask::KindCount; ++kind) {
+            const wchar_t* name = CPrivacyMask::KindName(CPrivacyMask::EKind(kind));
+            counts += (kind > 0 ? L", " : L"") + std::wstring(name) + L" " + std::to_wstring(kinds[kind]);
+            report.maskCounts[kind] = {name, kinds[kind]};
+        }
         log.AddLine(Bas::Format(MSG_PRIVACY_MASKED, counts));
     }
+    const auto written = [](const std::wstring& prefix, const std::string& bytes) {
+        const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), prefix, L"tmp");
+        Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        file.Write(bytes.data(), bytes.size());
+        file.Close();
+        return path;
+    };
+    const std::wstring summary = written(L"GSU", SummaryHtml(report));
+    const std::wstring manifest = written(L"GMF", ManifestJson(report));
     // The application log goes last, so that it records the packing too.
     log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
     log.Write();
-    zip.ReleaseName(L"GleanAppLog.log");
-    zip.AddFile(log.FilePath(), L"GleanAppLog.log", L"Glean Application Log", true);
+    // The three are compressed on the workers, in blocks as every entry.
+    const std::tuple<const std::wstring*, const wchar_t*, const wchar_t*> last[] = {
+        {&summary, L"GleanSummary.html", L"Run Summary"},
+        {&manifest, L"GleanManifest.json", L"Run Manifest"},
+        {&log.FilePath(), L"GleanAppLog.log", L"Glean Application Log"}};
+    std::size_t lastNext = 0;
+    Granite::CZipPipeline ending(
+        zip, m_pool.get(),
+        [&](CSource& source) {
+            if (lastNext == std::size(last))
+                return false;
+            const auto& [path, name, comment] = last[lastNext++];
+            source = {*path, name, comment, true};
+            source.size = FileLength(*path);
+            return true;
+        },
+        [] { Mica::PumpMessages(); });
+    for (const auto& [path, name, comment] : last) {
+        zip.ReleaseName(name);
+        ending.AddNext();
+    }
     Bas::SetLogFilter(nullptr);
     zip.Close();
     m_archiveEntries = zip.TakeEntries();

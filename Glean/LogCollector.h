@@ -5,6 +5,7 @@
 #include "EventLogs.h"
 #include "PrivacyMask.h"
 #include "RegistryExport.h"
+#include "RunReport.h"
 #include "WorkerPool.h"
 #include "ZipCompressor.h"
 #include "ZipPipeline.h"
@@ -58,7 +59,8 @@ private:
     // The pipeline's next entry, with its application-log line, or the two
     // lines of its failure.
     // True when it went in.
-    bool addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name);
+    bool addFileLogged(Granite::CZipPipeline& pipeline, const std::wstring& source, const std::wstring& name,
+                       CRunItem& item);
 
     std::wstring m_mainLogText;
     std::wstring m_mainLogFile;
@@ -66,9 +68,11 @@ private:
     std::wstring m_drivesLogFile;
     std::wstring m_accessLogFile;
     std::vector<CRegistryExportFile> m_registryExports;
+    std::vector<CRegistryExportIssue> m_registryIssues;
     std::vector<std::wstring> m_msiLogFiles;
     std::vector<std::wstring> m_msiSubFolders;
     std::vector<CSavedEventLog> m_eventLogs;
+    std::vector<CEventLogIssue> m_eventLogIssues;
     std::wstring m_environmentLogFile;
     std::wstring m_archiveFile;
     // When the run began: the date of the archive's folders.

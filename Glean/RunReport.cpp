@@ -257,18 +257,32 @@ private:
 
 } // namespace
 
+namespace {
+
+// A reason is cut where the run's account of it may end (a system error's
+// text can be of any length).
+void CutMessage(CRunItem& item)
+{
+    const std::size_t most = kMessageTextBound + item.source.size() + item.archiveName.size();
+    if (item.messageText.size() > most)
+        item.messageText = item.messageText.substr(0, most - 3) + L"...";
+}
+
+} // namespace
+
 CRunItem::EStatus FailureStatus(std::wstring_view messageName) noexcept
 {
     // The archive's limits and name rules.
-    static constexpr std::wstring_view kRefused[] = {L"ERR_ZIP_ARCHIVE_TOO_LARGE", L"ERR_ZIP_ENTRY_TOO_LARGE",
-                                                     L"ERR_ZIP_NAME_TOO_LONG", L"ERR_ZIP_TOO_MANY_ENTRIES",
-                                                     L"ERR_ZIP_UNSAFE_NAME", L"ERR_EVENT_LOG_TOO_LARGE"};
-    // Left out on purpose: the key to masked data stays at home, a missing
-    // registry key has nothing to export, a whole root is never exported
-    // (the last two by their English messages and their log lines' names).
+    static constexpr std::wstring_view kRefused[] = {
+        L"ERR_ZIP_ARCHIVE_TOO_LARGE", L"ERR_ZIP_ENTRY_TOO_LARGE", L"ERR_ZIP_NAME_TOO_LONG",
+        L"ERR_ZIP_TOO_MANY_ENTRIES",  L"ERR_ZIP_UNSAFE_NAME",     L"ERR_ZIP_DUPLICATE_NAME",
+        L"ERR_EVENT_LOG_TOO_LARGE",   L"MSG_ITEM_NAME_REFUSED",   L"MSG_ITEM_NAME_TAKEN",
+        L"MSG_ITEM_LIMIT_REACHED"};
+    // Left out on purpose or with nothing to take: the key to masked data
+    // stays at home; a missing file, folder or registry key; a whole root.
     static constexpr std::wstring_view kSkipped[] = {L"MSG_PRIVACY_KEY_NOT_COLLECTED", L"MSG_REGISTRY_KEY_MISSING",
-                                                     L"MSG_REGISTRY_ROOT_LEFT_OUT",    L"MSG_KEY_NOT_FOUND",
-                                                     L"MSG_REGISTRY_ROOT_NOT_EXPORTED"};
+                                                     L"MSG_REGISTRY_ROOT_LEFT_OUT",    L"MSG_ITEM_FILE_MISSING",
+                                                     L"MSG_ITEM_FOLDER_MISSING"};
     for (const std::wstring_view name : kRefused)
         if (messageName == name)
             return CRunItem::Refused;
@@ -292,6 +306,7 @@ void SetFailure(CRunItem& item, const Bas::CException& error)
     item.status = FailureStatus(name);
     item.messageName = std::move(name);
     item.entry = false;
+    CutMessage(item);
 }
 
 void SetFailure(CRunItem& item, const Bas::CMessageName& message, const std::vector<std::wstring>& parameters)
@@ -302,6 +317,7 @@ void SetFailure(CRunItem& item, const Bas::CMessageName& message, const std::vec
     }
     item.messageName = message.Name();
     item.status = FailureStatus(item.messageName);
+    CutMessage(item);
     item.entry = false;
 }
 
@@ -331,6 +347,9 @@ void FilterReport(CRunReport& report, Bas::ILogFilter& filter)
 {
     for (CRunItem& item : report.items) {
         item.source = filter.Filter(item.source);
+        // An entry's name is the one it was stored under, masked already.
+        if (!item.entry)
+            item.archiveName = filter.Filter(item.archiveName);
         if (!item.messageText.empty())
             item.messageText = filter.Filter(item.messageText);
     }
@@ -447,6 +466,42 @@ void MeasureDrives(std::vector<CDriveFacts>& drives)
 
 // The manifest.
 
+namespace {
+
+// One item of the manifest, on its line.
+void AppendManifestItem(std::string& out, const CRunItem& item)
+{
+    const auto string = [&out](std::wstring_view text) { AppendJsonString(out, text); };
+    out += "{\"kind\":\"";
+    out += KindName(item.kind);
+    out += "\",\"source\":";
+    string(item.source);
+    out += ",\"archiveName\":";
+    string(item.archiveName);
+    out += ",\"status\":\"";
+    out += StatusName(item.status);
+    out += '"';
+    if (item.entry) {
+        char crc[16];
+        std::snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(item.crc32));
+        out += ",\"size\":" + Number(item.size) + ",\"compressedSize\":" + Number(item.compressedSize) +
+               ",\"crc32\":\"" + crc + "\",\"milliseconds\":" + Number(item.milliseconds);
+    }
+    if (item.status != CRunItem::Added) {
+        out += ",\"message\":{\"name\":";
+        if (item.messageName.empty())
+            out += "null";
+        else
+            string(item.messageName);
+        out += ",\"text\":";
+        string(item.messageText);
+        out += '}';
+    }
+    out += '}';
+}
+
+} // namespace
+
 std::string ManifestJson(const CRunReport& report)
 {
     // One field of the run a line, then one item a line, without blanks:
@@ -485,33 +540,8 @@ std::string ManifestJson(const CRunReport& report)
     }
     out += "}},\n\"items\":[";
     for (std::size_t i = 0; i < report.items.size(); ++i) {
-        const CRunItem& item = report.items[i];
-        out += i > 0 ? ",\n{\"kind\":\"" : "\n{\"kind\":\"";
-        out += KindName(item.kind);
-        out += "\",\"source\":";
-        string(item.source);
-        out += ",\"archiveName\":";
-        string(item.archiveName);
-        out += ",\"status\":\"";
-        out += StatusName(item.status);
-        out += '"';
-        if (item.entry) {
-            char crc[16];
-            std::snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(item.crc32));
-            out += ",\"size\":" + Number(item.size) + ",\"compressedSize\":" + Number(item.compressedSize) +
-                   ",\"crc32\":\"" + crc + "\",\"milliseconds\":" + Number(item.milliseconds);
-        }
-        if (item.status != CRunItem::Added) {
-            out += ",\"message\":{\"name\":";
-            if (item.messageName.empty())
-                out += "null";
-            else
-                string(item.messageName);
-            out += ",\"text\":";
-            string(item.messageText);
-            out += '}';
-        }
-        out += '}';
+        out += i > 0 ? ",\n" : "\n";
+        AppendManifestItem(out, report.items[i]);
     }
     out += report.items.empty() ? "]\n}\n" : "\n]\n}\n";
     return out;
@@ -522,7 +552,7 @@ std::string ManifestJson(const CRunReport& report)
 namespace {
 
 const char kStyle[] = R"(
-:root{color-scheme:light;--text:#1f2328;--muted:#5c6670;--line:#d8dee4;--soft:#f6f8fa;--bar:#dfe5ec;
+html{color-scheme:light;--text:#1f2328;--muted:#5c6670;--line:#d8dee4;--soft:#f6f8fa;--bar:#dfe5ec;
 --used:#4f78b0;--red:#c0392b;--amber:#9a6400;--grey:#6a737d;--green:#2d7d46}
 *{box-sizing:border-box}
 html{background:#fff}
@@ -555,7 +585,7 @@ dl.facts dt{color:var(--muted)}
 dl.facts dd{margin:0}
 .drives{display:grid;grid-template-columns:repeat(auto-fill,minmax(17rem,1fr));gap:.8rem}
 .drive{border:1px solid var(--line);border-radius:6px;padding:.6rem .8rem}
-.drive .root{font-weight:600;margin-right:.5rem}
+.drive .letter{font-weight:600;margin-right:.5rem}
 .drive .type{color:var(--muted)}
 .bar{height:.6rem;border-radius:.3rem;background:var(--bar);overflow:hidden;margin:.5rem 0 .35rem}
 .bar .used{height:100%;background:var(--used)}
@@ -588,7 +618,7 @@ void DriveHtml(CHtml& html, const CDriveFacts& drive)
 {
     // Less than a tenth free is what often makes a product fail.
     const bool full = drive.measured && drive.freeBytes < drive.totalBytes / 10;
-    html << (full ? "<div class=\"drive full\">" : "<div class=\"drive\">") << "<span class=\"root\">" << drive.root
+    html << (full ? "<div class=\"drive full\">" : "<div class=\"drive\">") << "<span class=\"letter\">" << drive.root
          << "</span><span class=\"type\">" << drive.type << "</span>";
     if (drive.measured) {
         const std::uint64_t used = drive.totalBytes - drive.freeBytes;
@@ -602,6 +632,70 @@ void DriveHtml(CHtml& html, const CDriveFacts& drive)
 }
 
 } // namespace
+
+namespace {
+
+void FailureRow(CHtml& html, const CRunItem& item)
+{
+    html << "<tr class=\"failure " << StatusName(item.status) << "\"><td><span class=\"status\">"
+         << StatusName(item.status) << "</span></td><td class=\"path\">" << item.source << "</td><td class=\"path\">"
+         << item.archiveName << "</td><td class=\"reason\">" << item.messageText << "</td></tr>\n";
+}
+
+void EntryRow(CHtml& html, const CRunItem& item)
+{
+    html << "<tr><td class=\"path\">" << item.archiveName << "</td><td>" << KindName(item.kind)
+         << "</td><td class=\"n\">" << SizeText(item.size) << "</td><td class=\"n\">" << SizeText(item.compressedSize)
+         << "</td><td class=\"n\">"
+         << (item.size == 0 ? std::string("&ndash;") : Percent(item.compressedSize, item.size) + "%")
+         << "</td><td class=\"n\">" << Number(item.milliseconds) << " ms</td></tr>\n";
+}
+
+} // namespace
+
+std::uint64_t ReportItemBytes(const CRunItem& item)
+{
+    std::string out;
+    AppendManifestItem(out, item);
+    CHtml html(out);
+    if (item.status != CRunItem::Added)
+        FailureRow(html, item);
+    if (item.entry)
+        EntryRow(html, item);
+    return out.size() + 2;
+}
+
+std::uint64_t ReportItemBound(CRunItem::EKind kind, const std::wstring& source, const std::wstring& archiveName)
+{
+    // The item at its longest: failed with the longest reason an item's
+    // text may have, and with an entry of the largest numbers.
+    CRunItem item;
+    item.kind = kind;
+    item.source = source;
+    item.archiveName = archiveName;
+    item.status = CRunItem::Refused;
+    item.messageName.assign(64, L'X');
+    item.messageText.assign(kMessageTextBound, L'x');
+    item.messageText += source + archiveName;
+    item.entry = true;
+    item.size = item.compressedSize = ~std::uint64_t(0);
+    item.milliseconds = ~std::uint32_t(0);
+    // A reason of a system's language may take three bytes a character.
+    return ReportItemBytes(item) + 4 * kMessageTextBound;
+}
+
+std::uint64_t ReportFixedBytes(const CRunReport& report)
+{
+    // All but the items, whose sizes the run counts apart; the counts and
+    // times that the end of the run gives take some more digits at most.
+    CRunReport empty;
+    empty.programVersion = report.programVersion;
+    empty.build = report.build;
+    empty.settingsSha256 = report.settingsSha256;
+    empty.maskCounts = report.maskCounts;
+    empty.computer = report.computer;
+    return ManifestJson(empty).size() + SummaryHtml(empty).size() + 4096;
+}
 
 std::string SummaryHtml(const CRunReport& report)
 {
@@ -653,14 +747,9 @@ std::string SummaryHtml(const CRunReport& report)
     } else {
         html << "<table class=\"problems\">\n<thead><tr><th>Status</th><th>Source</th><th>Archive name</th>"
                 "<th>Reason</th></tr></thead>\n<tbody>\n";
-        for (const CRunItem& item : report.items) {
-            if (item.status == CRunItem::Added)
-                continue;
-            html << "<tr class=\"failure " << StatusName(item.status) << "\"><td><span class=\"status\">"
-                 << StatusName(item.status) << "</span></td><td class=\"path\">" << item.source
-                 << "</td><td class=\"path\">" << item.archiveName << "</td><td class=\"reason\">" << item.messageText
-                 << "</td></tr>\n";
-        }
+        for (const CRunItem& item : report.items)
+            if (item.status != CRunItem::Added)
+                FailureRow(html, item);
         html << "</tbody>\n</table>\n";
     }
     html << "</section>\n";
@@ -712,14 +801,8 @@ std::string SummaryHtml(const CRunReport& report)
         html << "<table class=\"entries\">\n<thead><tr><th>Archive name</th><th>Kind</th><th class=\"n\">Size</th>"
                 "<th class=\"n\">Compressed</th><th class=\"n\">Ratio</th><th class=\"n\">Time</th></tr></thead>\n"
                 "<tbody>\n";
-        for (std::size_t i = 0; i < shown; ++i) {
-            const CRunItem& item = *entries[i];
-            html << "<tr><td class=\"path\">" << item.archiveName << "</td><td>" << KindName(item.kind)
-                 << "</td><td class=\"n\">" << SizeText(item.size) << "</td><td class=\"n\">"
-                 << SizeText(item.compressedSize) << "</td><td class=\"n\">"
-                 << (item.size == 0 ? std::string("&ndash;") : Percent(item.compressedSize, item.size) + "%")
-                 << "</td><td class=\"n\">" << Number(item.milliseconds) << " ms</td></tr>\n";
-        }
+        for (std::size_t i = 0; i < shown; ++i)
+            EntryRow(html, *entries[i]);
         html << "</tbody>\n</table>\n";
     }
     html << "</section>\n";

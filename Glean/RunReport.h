@@ -115,6 +115,18 @@ CMainLogFacts ParseMainLog(std::wstring_view text);
 // stays unmeasured.
 void MeasureDrives(std::vector<CDriveFacts>& drives);
 
+// A reason's text is cut to this many characters besides the source and
+// the archive name it may give.
+inline constexpr std::size_t kMessageTextBound = 256;
+
+// What the manifest and the page take for one item, in bytes: exactly for
+// an item done, and at most, whatever becomes of it, for one planned; and
+// what they take besides the items, at most. The run keeps room for them in
+// the archive as it goes.
+std::uint64_t ReportItemBytes(const CRunItem& item);
+std::uint64_t ReportItemBound(CRunItem::EKind kind, const std::wstring& source, const std::wstring& archiveName);
+std::uint64_t ReportFixedBytes(const CRunReport& report);
+
 // UTF-8 without a byte-order mark; every value is escaped, a lone surrogate
 // replaced by U+FFFD.
 std::string ManifestJson(const CRunReport& report);

@@ -44,7 +44,8 @@ names = z.namelist()
 collected = [n for n in names if n.endswith('_random.bin')]
 assert 25 <= len(collected) < 33, len(collected)
 tail = names[names.index(collected[-1]) + 1:]
-assert tail == ['Big.reg', 'EventLog/', 'EventLog/Application.evt', 'GleanAppLog.log'], tail
+assert tail == ['Big.reg', 'EventLog/', 'EventLog/Application.evt', 'GleanSummary.html', 'GleanManifest.json',
+                'GleanAppLog.log'], tail
 assert z.getinfo('Big.reg').file_size > 5_000_000, z.getinfo('Big.reg').file_size
 lines = z.read('GleanAppLog.log')[2:].decode('utf-16-le').split('\r\n')
 failed = [i for i, l in enumerate(lines) if l.startswith('Не удалось добавить файл ') and 'random.bin' in l]

@@ -62,7 +62,7 @@ assert names[:6] == ['Glean.ini', 'GleanMain.log', 'GleanFiles.log', 'GleanDrive
 # folder's case-insensitive order, each under its product's sub-folder (the
 # writer adds the sub-folder's own entry). The settings reader orders the
 # keys, so "Writer" is the first product, the one an empty log goes to.
-assert names[6:-1] == ['MSI/', 'MSI/Logs/', 'MSI/Logs/MSI1.log', 'MSI/msi3.LOG', 'MSI/MSIempty.log'], names
+assert names[6:-3] == ['MSI/', 'MSI/Logs/', 'MSI/Logs/MSI1.log', 'MSI/msi3.LOG', 'MSI/MSIempty.log'], names
 digest = {l.split()[1]: l.split()[0].upper() for l in open(sums)}
 def when(rel):
     return time.strftime('%d.%m.%y %H:%M', time.gmtime(os.stat(os.path.join(work, 'data', rel)).st_mtime))

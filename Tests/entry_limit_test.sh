@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # More collected files than the archive's 65535 entries: the archive keeps
 # every entry it can, the registry export, the installer log, the event
-# log and the application log still go in, the application log last, and
-# every file left out is named there with its two lines.
+# log, the run's account and the application log still go in, the
+# application log last; planning stops at 65535 files with one line, and
+# every planned file left out is named there with its two lines.
 #   entry_limit_test.sh GLEAN_EXE GLEAN0_DLL WORK_DIR
 set -u
 glean=$1 module=$2 work=$3
@@ -37,14 +38,18 @@ z = zipfile.ZipFile(sys.argv[1])
 assert z.testzip() is None
 names = [i.filename for i in z.infolist()]
 assert len(names) == 65535, len(names)
-assert names[-6:] == ['Limit.reg', 'MSI/', 'MSI/MSI1.log', 'EventLog/', 'EventLog/Application.evt',
-                      'GleanAppLog.log'], names[-6:]
+assert names[-8:] == ['Limit.reg', 'MSI/', 'MSI/MSI1.log', 'EventLog/', 'EventLog/Application.evt',
+                      'GleanSummary.html', 'GleanManifest.json', 'GleanAppLog.log'], names[-8:]
 collected = [n for n in names if n.startswith('Tree/') and not n.endswith('/')]
 lines = z.read('GleanAppLog.log')[2:].decode('utf-16-le').split('\r\n')
 added = [l for l in lines if l.startswith('Файл ') and ' был добавлен в архив как ' in l]
 failed = [i for i, l in enumerate(lines) if l.startswith('Не удалось добавить файл ')]
 assert len(added) == len(collected) + 2, (len(added), len(collected))  # and the MSI and event logs
-assert len(collected) + len(failed) == 66000, (len(collected), len(failed))
+# Planning stops at the archive's 65535 entries, with one line for the
+# files after them; of those planned, the ones past the room left each have
+# their lines.
+assert len(collected) + len(failed) == 65535, (len(collected), len(failed))
+assert sum('больше архив не вмещает' in l for l in lines) == 1, lines[:40]
 for i in failed:
     assert lines[i - 1].endswith('was not added: the archive cannot hold more than 65535 entries.'), lines[i - 1]
 print(f'{len(names)} entries, {len(collected)} collected files, {len(failed)} named as left out')

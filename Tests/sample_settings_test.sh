@@ -29,7 +29,7 @@ assert any(re.fullmatch(r'\d{3}_win\.ini', n) for n in names), names
 assert 'Config/' in names and any(re.fullmatch(r'Config/\d{3}_system\.ini', n) for n in names), names
 assert 'Etc/' in names and any(re.fullmatch(r'Etc/\d{3}_hosts', n) for n in names), names
 assert names[names.index('WindowsVersion.reg') + 1:names.index('GleanAppLog.log')] == \
-    ['EventLog/', 'EventLog/Application.evt', 'EventLog/System.evt'], names
+    ['EventLog/', 'EventLog/Application.evt', 'EventLog/System.evt', 'GleanSummary.html', 'GleanManifest.json'], names
 reg = z.read('WindowsVersion.reg')
 assert reg.startswith(b'\xff\xfe')
 lines = reg[2:].decode('utf-16-le').split('\r\n')

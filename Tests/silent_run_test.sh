@@ -46,8 +46,9 @@ names = [i.filename for i in z.infolist()]
 # keys within a section follows the settings reader's table, not the file.
 fixed = ['Glean.ini', 'GleanMain.log', 'GleanFiles.log', 'GleanDrives.log', 'GleanAccess.log', 'GleanEnvVars.log']
 assert names[:len(fixed)] == fixed, names[:len(fixed)]
-assert names[-1] == 'GleanAppLog.log', names[-1]
-middle = names[len(fixed):-1]
+# The run's account, then its application log, last.
+assert names[-3:] == ['GleanSummary.html', 'GleanManifest.json', 'GleanAppLog.log'], names[-3:]
+middle = names[len(fixed):-3]
 files = [n for n in middle if not n.endswith('/')]
 numbers = [int(re.search(r'(?:^|/)(\d+)_', n).group(1)) for n in files]
 # The locked file keeps its number; it is the one gap.

@@ -154,7 +154,7 @@ withtemp() {
   wait $pid
   cat "$bench/run.out"; echo " temp $((peak - base))"
 }
-declare -A time peak entries verify private tempspace
+declare -A time peak entries verify private tempspace report
 # Best of three rounds, five for the small tree, whose run is short enough
 # for the machine's noise to matter; the two settings and the loop take
 # turns.
@@ -165,6 +165,7 @@ for set in product small; do
     out=$(glean $set 0); g+=("$(printf '%s\n' "$out" | field seconds)")
     peak[$set]=$(printf '%s\n' "$out" | field peak); entries[$set]=$(printf '%s\n' "$out" | field entries)
     verify[$set]=$(printf '%s\n' "$out" | field verify)
+    report[$set]=$(printf '%s\n' "$out" | field report)
     out=$(glean $set 1); g1+=("$(printf '%s\n' "$out" | field seconds)")
     peak[$set-1]=$(printf '%s\n' "$out" | field peak)
     l+=("$(loop $set | field seconds)")
@@ -266,6 +267,7 @@ printf '%-58s %10s %s\n' 'product folder: run on workers / plain loop' "$(ratio 
 printf '%-58s %10s %s\n' '20,000 small files: run on workers / plain loop' "$(ratio "${time[small-glean]}" "${time[small-loop]}")" '(reference)'
 printf '%-58s %10s %s\n' 'product folder: reading back / whole run' "$(ratio "${verify[product]}" "${time[product-glean]}")" 'at most 0.05'
 printf '%-58s %10s %s\n' '20,000 small files: reading back / whole run' "$(ratio "${verify[small]}" "${time[small-glean]}")" 'at most 0.05'
+printf '%-58s %10s %s\n' '20,000 small files: summary page and manifest / whole run' "$(ratio "${report[small]}" "${time[small-glean]}")" 'at most 0.01'
 printf '%-58s %10s %s\n' 'compressed data, run against plain loop' "$same" 'identical'
 printf '%-58s %10s %s\n' 'registry export of 20,000 values / minimal exporter' "$(ratio "$e" "$m")" 'at most 1.5'
 printf '%-58s %10s %s\n' 'peak memory, 20,000 small files, on workers (MiB)' "$(kib "${peak[small]}")" "at most 16 above Threads=1 ($(kib "${peak[small-1]}"); plain loop $(kib "$loopPeak"), idle process $(kib "$idlePeak"))"

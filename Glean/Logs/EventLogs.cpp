@@ -269,11 +269,20 @@ void SaveEventLog(const CEventLogSpec& spec, const std::wstring& path, const Bas
     WriteEventLogFile(log, spec.sources, path, kEventLogFileLimit, progress);
 }
 
-std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder)
+std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder,
+                                          std::vector<CEventLogIssue>* issues)
 {
     std::vector<CSavedEventLog> saved;
     for (const CEventLogSpec& spec : specs) {
         std::wstring path;
+        // The log's line, and its error for the run's account.
+        const auto failed = [&](std::shared_ptr<const Bas::CException> error) {
+            if (!path.empty())
+                Bas::DeleteTempFile(path);
+            CGleanAppLog::Instance().AddLine(Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, spec.logName, error->GetMessageText()));
+            if (issues != nullptr)
+                issues->push_back({spec.logName, std::move(error)});
+        };
         try {
             path = Bas::CreateTempFile(folder, L"GEV", L"tmp");
             SaveEventLog(spec, path, [] { Mica::PumpMessagesNowAndThen(); });
@@ -281,16 +290,10 @@ std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& spec
         } catch (Bas::CUserException*) {
             throw;
         } catch (Bas::CException* raw) {
-            auto error = Bas::Own(raw);
-            if (!path.empty())
-                Bas::DeleteTempFile(path);
-            CGleanAppLog::Instance().AddLine(Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, spec.logName, error->GetMessageText()));
+            failed(std::shared_ptr<const Bas::CException>(Bas::Own(raw)));
         } catch (const std::bad_alloc&) {
             // A record too large for the memory left ends this log alone.
-            if (!path.empty())
-                Bas::DeleteTempFile(path);
-            CGleanAppLog::Instance().AddLine(
-                Bas::Format(MSG_EVENT_LOG_SAVE_ERROR, spec.logName, Bas::CMemoryException().GetMessageText()));
+            failed(std::make_shared<Bas::CMemoryException>());
         }
     }
     return saved;

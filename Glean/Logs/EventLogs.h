@@ -5,12 +5,14 @@
 // format can be tried with made-up records.
 #pragma once
 
+#include "Errors.h"
 #include "GleanSettings.h"
 #include "Handles.h"
 #include "NativeFileSystem.h"
 #include "TextStream.h"
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -69,6 +71,13 @@ struct CSavedEventLog {
 // files. A log that fails gets an application-log line and leaves no file.
 // The window's messages are pumped now and then meanwhile; a quit ends the
 // saving with its CUserException.
-std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder);
+// A log that could not be saved, with its error.
+struct CEventLogIssue {
+    std::wstring logName;
+    std::shared_ptr<const Bas::CException> error;
+};
+// `issues`, when given, gets each log that could not be saved.
+std::vector<CSavedEventLog> SaveEventLogs(const std::vector<CEventLogSpec>& specs, const std::wstring& folder,
+                                          std::vector<CEventLogIssue>* issues = nullptr);
 
 } // namespace Glean

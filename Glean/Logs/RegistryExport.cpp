@@ -438,7 +438,7 @@ bool CRegistryExporter::ExportKey(const std::wstring& keyPath, const std::wstrin
 
 std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
                                            const std::vector<std::pair<std::wstring, std::wstring>>& requests,
-                                           const std::wstring& folder)
+                                           const std::wstring& folder, std::vector<CRegistryExportIssue>* issues)
 {
     std::vector<CRegistryExportFile> files;
     CRegistryExporter exporter(source, [] { Mica::PumpMessagesNowAndThen(); });
@@ -461,40 +461,54 @@ std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
         if (!exporter.CutKey().empty())
             log.AddLine(Bas::Format(MSG_REGISTRY_TOO_DEEP, exporter.CutKey(),
                                     std::to_wstring(CRegistryExporter::kMaxDepth)));
-        files.push_back({path, fileName});
+        files.push_back({path, fileName, keyPath});
         return true;
     };
-    for (const auto& [keyPath, fileName] : requests) {
-      // What the registry holds may drive an allocation too large: that
-      // request fails with the out-of-memory error, the others go on.
-      try {
+    // What went wrong with a request: its line, and its error for the run's
+    // account.
+    const auto fail = [&](const std::wstring& keyPath, const std::wstring& fileName, const std::wstring& line,
+                          std::shared_ptr<const Bas::CException> error) {
+        log.AddLine(line);
+        if (issues != nullptr)
+            issues->push_back({keyPath, fileName, std::move(error)});
+    };
+    const auto exportRequest = [&](const std::wstring& keyPath, const std::wstring& fileName) {
         // A whole root in a support archive is never what a settings author
         // means, and it would take very long.
         if (SplitKeyPath(keyPath).second.empty()) {
-            log.AddLine(Bas::Format(MSG_REGISTRY_ROOT_NOT_EXPORTED, keyPath));
-            continue;
-        }
-        if (keyPath.find(L'*') == std::wstring::npos) {
-            if (!exportOne(keyPath, fileName))
-                log.AddLine(Bas::Format(MSG_KEY_NOT_FOUND, keyPath));
-            continue;
+            fail(keyPath, fileName, Bas::Format(MSG_REGISTRY_ROOT_NOT_EXPORTED, keyPath),
+                 std::make_shared<Bas::CCheckException>(MSG_REGISTRY_ROOT_LEFT_OUT, keyPath));
+            return;
         }
         bool any = false;
-        for (int n = 1; n <= 99; ++n) {
-            const std::wstring number = std::to_wstring(n);
-            std::wstring numbered = keyPath;
-            for (std::size_t at = numbered.find(L'*'); at != std::wstring::npos;
-                 at = numbered.find(L'*', at + number.size()))
-                numbered.replace(at, 1, number);
-            std::wstring name = fileName;
-            name.insert(name.size() < 4 ? 0 : name.size() - 4, number);
-            any = exportOne(numbered, name) || any;
+        if (keyPath.find(L'*') == std::wstring::npos) {
+            any = exportOne(keyPath, fileName);
+        } else {
+            for (int n = 1; n <= 99; ++n) {
+                const std::wstring number = std::to_wstring(n);
+                std::wstring numbered = keyPath;
+                for (std::size_t at = numbered.find(L'*'); at != std::wstring::npos;
+                     at = numbered.find(L'*', at + number.size()))
+                    numbered.replace(at, 1, number);
+                std::wstring name = fileName;
+                name.insert(name.size() < 4 ? 0 : name.size() - 4, number);
+                any = exportOne(numbered, name) || any;
+            }
         }
         if (!any)
-            log.AddLine(Bas::Format(MSG_KEY_NOT_FOUND, keyPath));
-      } catch (const std::bad_alloc&) {
-        log.AddLine(Bas::Format(MSG_REGISTRY_EXPORT_FAILED, keyPath, Bas::CMemoryException().GetMessageText()));
-      }
+            fail(keyPath, fileName, Bas::Format(MSG_KEY_NOT_FOUND, keyPath),
+                 std::make_shared<Bas::CCheckException>(MSG_REGISTRY_KEY_MISSING, keyPath));
+    };
+    for (const auto& [keyPath, fileName] : requests) {
+        // What the registry holds may drive an allocation too large: that
+        // request fails with the out-of-memory error, the others go on.
+        try {
+            exportRequest(keyPath, fileName);
+        } catch (const std::bad_alloc&) {
+            fail(keyPath, fileName,
+                 Bas::Format(MSG_REGISTRY_EXPORT_FAILED, keyPath, Bas::CMemoryException().GetMessageText()),
+                 std::make_shared<Bas::CMemoryException>());
+        }
     }
     return files;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "NativeFileSystem.h"
+#include "Errors.h"
 #include "RegistryKey.h"
 #include "TextStream.h"
 #include "WinApi.h"
@@ -126,6 +127,14 @@ private:
 struct CRegistryExportFile {
     std::wstring path;
     std::wstring archiveName;
+    std::wstring keyPath; // the key it holds
+};
+
+// A request that gave no export, with its error.
+struct CRegistryExportIssue {
+    std::wstring keyPath;
+    std::wstring fileName;
+    std::shared_ptr<const Bas::CException> error;
 };
 
 // The per-request driver: each (key path, file name) of the settings, a "*"
@@ -135,9 +144,9 @@ struct CRegistryExportFile {
 // paths naming a whole root and keys cut at the depth bound become
 // application-log lines. The window's messages are pumped now and then; a
 // quit ends the exports with CUserException, and a failed export leaves no
-// file.
+// file. `issues`, when given, gets each request that gave no export.
 std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
                                            const std::vector<std::pair<std::wstring, std::wstring>>& requests,
-                                           const std::wstring& folder);
+                                           const std::wstring& folder, std::vector<CRegistryExportIssue>* issues = nullptr);
 
 } // namespace Glean

@@ -78,10 +78,12 @@ const std::wstring kHostile[] = {
 TEST(RunReport, FailuresAreClassifiedByTheirMessage)
 {
     for (const wchar_t* name : {L"ERR_ZIP_ARCHIVE_TOO_LARGE", L"ERR_ZIP_ENTRY_TOO_LARGE", L"ERR_ZIP_TOO_MANY_ENTRIES",
-                                L"ERR_ZIP_NAME_TOO_LONG", L"ERR_ZIP_UNSAFE_NAME", L"ERR_EVENT_LOG_TOO_LARGE"})
+                                L"ERR_ZIP_NAME_TOO_LONG", L"ERR_ZIP_UNSAFE_NAME", L"ERR_ZIP_DUPLICATE_NAME",
+                                L"ERR_EVENT_LOG_TOO_LARGE", L"MSG_ITEM_NAME_REFUSED", L"MSG_ITEM_NAME_TAKEN",
+                                L"MSG_ITEM_LIMIT_REACHED"})
         EXPECT_EQ(Glean::FailureStatus(name), CRunItem::Refused) << name;
-    for (const wchar_t* name : {L"MSG_PRIVACY_KEY_NOT_COLLECTED", L"MSG_REGISTRY_KEY_MISSING", L"MSG_KEY_NOT_FOUND",
-                                L"MSG_REGISTRY_ROOT_LEFT_OUT", L"MSG_REGISTRY_ROOT_NOT_EXPORTED"})
+    for (const wchar_t* name : {L"MSG_PRIVACY_KEY_NOT_COLLECTED", L"MSG_REGISTRY_KEY_MISSING",
+                                L"MSG_REGISTRY_ROOT_LEFT_OUT", L"MSG_ITEM_FILE_MISSING", L"MSG_ITEM_FOLDER_MISSING"})
         EXPECT_EQ(Glean::FailureStatus(name), CRunItem::Skipped) << name;
     for (const wchar_t* name : {L"ERR_FILE_NOT_FOUND", L"ERR_ZIP_ARCHIVE_DAMAGED", L"ERR_ZIP_ENTRY_TOO_LARGE_X",
                                 L"err_zip_entry_too_large", L""})
@@ -262,8 +264,8 @@ TEST(RunReport, PageLeadsWithWhatWentWrongAndSortsTheEntries)
               std::string::npos);
     // A drive with less than a tenth free stands out; one without figures
     // has no bar.
-    EXPECT_NE(page.find("<div class=\"drive full\"><span class=\"root\">C:\\</span>"), std::string::npos);
-    EXPECT_NE(page.find("<span class=\"root\">E:\\</span><span class=\"type\">CD-ROM</span><div class=\"figures\">"),
+    EXPECT_NE(page.find("<div class=\"drive full\"><span class=\"letter\">C:\\</span>"), std::string::npos);
+    EXPECT_NE(page.find("<span class=\"letter\">E:\\</span><span class=\"type\">CD-ROM</span><div class=\"figures\">"),
               std::string::npos);
     EXPECT_NE(page.find("took 42.5 s"), std::string::npos);
 

@@ -22,6 +22,20 @@ std::uint64_t Order(std::uint64_t entry, std::size_t block)
     return entry << kBlockBits | block;
 }
 
+std::int64_t Ticks()
+{
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+std::uint32_t Milliseconds(std::int64_t ticks)
+{
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(ticks * 1000 / frequency.QuadPart, 0xFFFFFFFF));
+}
+
 } // namespace
 
 struct CZipPipeline::CEntryWork {
@@ -59,6 +73,8 @@ struct CZipPipeline::CEntryWork {
     std::uint64_t taken = 0;
     std::atomic<std::uint64_t> output{0};
     std::atomic<bool> stop{false};
+    // The time its tasks took, on whatever thread.
+    std::atomic<std::int64_t> ticks{0};
 
     Bas::CLock lock;
     bool abandoned = false;
@@ -113,6 +129,11 @@ void CZipPipeline::CEntryWork::open()
 void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self, std::size_t at)
 {
     CSlot& slot = Slot(at);
+    struct CTimed {
+        std::atomic<std::int64_t>& ticks;
+        std::int64_t start = Ticks();
+        ~CTimed() { ticks += Ticks() - start; }
+    } timed{ticks};
     // The memory reserved for the block when the task started: what its
     // result takes instead once it is kept, nothing when it is not.
     std::int64_t unreserve = -static_cast<std::int64_t>(slot.reserve);
@@ -232,6 +253,12 @@ void CZipPipeline::planAhead()
 
 void CZipPipeline::addHere(const CSource& source)
 {
+    const std::int64_t start = Ticks();
+    struct CTimed {
+        std::uint32_t& milliseconds;
+        std::int64_t start;
+        ~CTimed() { milliseconds = Milliseconds(Ticks() - start); }
+    } timed{m_lastMilliseconds, start};
     // What a source holds may drive an allocation too large: the entry's
     // error is the out-of-memory one, as on a worker.
     try {
@@ -288,6 +315,13 @@ void CZipPipeline::setFront(std::uint64_t index, std::size_t block)
 
 void CZipPipeline::writeEntry(CPlanned& planned)
 {
+    // The entry's time: its tasks' on the workers and the writer's own.
+    struct CTimed {
+        std::uint32_t& milliseconds;
+        std::shared_ptr<CEntryWork> work;
+        std::int64_t start = Ticks();
+        ~CTimed() { milliseconds = Milliseconds(work->ticks + (Ticks() - start)); }
+    } timed{m_lastMilliseconds, planned.work};
     // Whatever becomes of the entry, it leaves the plan and what it holds
     // goes; only a quit leaves it for the destructor to stop.
     try {

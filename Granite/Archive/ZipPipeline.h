@@ -68,6 +68,9 @@ public:
     // it, and the archive stays as it was but for the folders the entry
     // needed.
     void AddNext();
+    // The time the last entry took: reading and compressing it, on the
+    // workers or here, and writing it.
+    std::uint32_t LastMilliseconds() const noexcept { return m_lastMilliseconds; }
 
     // What the workers make of one source, shared with them.
     struct CEntryWork;
@@ -103,6 +106,7 @@ private:
     CNames m_names;
     std::deque<CPlanned> m_planned;
     std::uint64_t m_nextIndex = 0;
+    std::uint32_t m_lastMilliseconds = 0;
     // The archive's room at most, for the workers to stop an entry that
     // cannot fit.
     std::shared_ptr<std::atomic<std::uint64_t>> m_ceiling = std::make_shared<std::atomic<std::uint64_t>>(0);
