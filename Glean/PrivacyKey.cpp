@@ -1,5 +1,6 @@
 #include "PrivacyKey.h"
 
+#include "Account.h"
 #include "Errors.h"
 #include "File.h"
 #include "Handles.h"
@@ -25,20 +26,10 @@ constexpr unsigned kMaxNumber = 1000;
 // new files (Everyone or Users on a shared folder) does not reach the key.
 Bas::CLocalMemory UserOnlyDescriptor()
 {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+    const std::wstring sid = Bas::SidText(Bas::CurrentUserSid());
+    if (sid.empty())
         Bas::ThrowLastError();
-    const Bas::CKernelHandle token(raw);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
-        Bas::ThrowLastError();
-    wchar_t* sid = nullptr;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid))
-        Bas::ThrowLastError();
-    const Bas::CLocalMemory sidText(sid);
-    const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")(A;;FA;;;SY)";
+    const std::wstring sddl = L"D:P(A;;FA;;;" + sid + L")(A;;FA;;;SY)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         Bas::ThrowLastError();

@@ -1,5 +1,6 @@
 #include "PrivacyMask.h"
 
+#include "Account.h"
 #include "Errors.h"
 #include "File.h"
 #include "GleanAppLog.h"
@@ -701,20 +702,7 @@ std::wstring ShortPath(const std::wstring& path)
 // The SID of the account the process runs as, as text.
 std::wstring UserSid()
 {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
-        return {};
-    Bas::CKernelHandle token(raw);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
-        return {};
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
-        return {};
-    Bas::CLocalMemory owner(text);
-    return text;
+    return Bas::SidText(Bas::CurrentUserSid());
 }
 
 void AddOnce(std::vector<std::wstring>& names, const std::wstring& name)

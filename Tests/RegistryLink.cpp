@@ -1,5 +1,6 @@
 #include "RegistryLink.h"
 
+#include "Account.h"
 #include "Handles.h"
 
 #include <sddl.h>
@@ -10,19 +11,8 @@ namespace Testing {
 
 std::wstring UserKeyNativeName(const std::wstring& path)
 {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
-        return {};
-    Bas::CKernelHandle token(raw);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    wchar_t* sid = nullptr;
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size) ||
-        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
-        return {};
-    Bas::CLocalMemory owner(sid);
-    return L"\\REGISTRY\\USER\\" + std::wstring(sid) + L"\\" + path;
+    const std::wstring sid = Bas::SidText(Bas::CurrentUserSid());
+    return sid.empty() ? std::wstring() : L"\\REGISTRY\\USER\\" + sid + L"\\" + path;
 }
 
 LONG MakeUserLink(const std::wstring& path, const std::wstring& target)

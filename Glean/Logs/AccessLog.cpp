@@ -1,5 +1,6 @@
 #include "AccessLog.h"
 
+#include "Account.h"
 #include "Errors.h"
 #include "GleanAppLog.h"
 #include "Message.h"
@@ -181,17 +182,9 @@ void DescribeAccount(CAccessAccount& account)
 
 bool CWindowsAccessSystem::CurrentUser(CAccessAccount& account)
 {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_READ, &raw))
+    account.sid = Bas::CurrentUserSid();
+    if (account.sid.empty())
         return false;
-    Bas::CKernelHandle token(raw);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
-        return false;
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-    account.sid.assign(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + ::GetLengthSid(sid));
     DescribeAccount(account);
     return true;
 }

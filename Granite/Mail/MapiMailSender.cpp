@@ -3,9 +3,8 @@
 #include "Dll.h"
 #include "Errors.h"
 #include "NativeFileSystem.h"
+#include "SimpleMapiW.h"
 #include "TextTools.h"
-
-#include <mapi.h>
 
 #include <memory>
 #include <string>
@@ -14,41 +13,6 @@
 namespace Granite {
 
 namespace {
-
-// The Unicode forms of the Simple MAPI structures: the ANSI ones with UTF-16
-// strings (the headers of this tool chain do not declare them).
-struct MapiFileDescW {
-    ULONG ulReserved;
-    ULONG flFlags;
-    ULONG nPosition;
-    PWSTR lpszPathName;
-    PWSTR lpszFileName;
-    PVOID lpFileType;
-};
-
-struct MapiRecipDescW {
-    ULONG ulReserved;
-    ULONG ulRecipClass;
-    PWSTR lpszName;
-    PWSTR lpszAddress;
-    ULONG ulEIDSize;
-    PVOID lpEntryID;
-};
-
-struct MapiMessageW {
-    ULONG ulReserved;
-    PWSTR lpszSubject;
-    PWSTR lpszNoteText;
-    PWSTR lpszMessageType;
-    PWSTR lpszDateReceived;
-    PWSTR lpszConversationID;
-    FLAGS flFlags;
-    MapiRecipDescW* lpOriginator;
-    ULONG nRecipCount;
-    MapiRecipDescW* lpRecips;
-    ULONG nFileCount;
-    MapiFileDescW* lpFiles;
-};
 
 using FSendMailW = ULONG(WINAPI*)(LHANDLE, ULONG_PTR, MapiMessageW*, FLAGS, ULONG);
 

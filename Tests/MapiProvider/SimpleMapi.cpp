@@ -11,6 +11,10 @@
 
 #include <mapi.h>
 
+#ifdef SIMPLE_MAPI_UNICODE
+#include "SimpleMapiW.h"
+#endif
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -151,41 +155,6 @@ extern "C" __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULON
 }
 
 #ifdef SIMPLE_MAPI_UNICODE
-
-// The Unicode structures as the system's headers lay them out: the ANSI
-// ones with UTF-16 strings.
-struct MapiFileDescW {
-    ULONG ulReserved;
-    ULONG flFlags;
-    ULONG nPosition;
-    PWSTR lpszPathName;
-    PWSTR lpszFileName;
-    PVOID lpFileType;
-};
-
-struct MapiRecipDescW {
-    ULONG ulReserved;
-    ULONG ulRecipClass;
-    PWSTR lpszName;
-    PWSTR lpszAddress;
-    ULONG ulEIDSize;
-    PVOID lpEntryID;
-};
-
-struct MapiMessageW {
-    ULONG ulReserved;
-    PWSTR lpszSubject;
-    PWSTR lpszNoteText;
-    PWSTR lpszMessageType;
-    PWSTR lpszDateReceived;
-    PWSTR lpszConversationID;
-    FLAGS flFlags;
-    MapiRecipDescW* lpOriginator;
-    ULONG nRecipCount;
-    MapiRecipDescW* lpRecips;
-    ULONG nFileCount;
-    MapiFileDescW* lpFiles;
-};
 
 extern "C" __declspec(dllexport) ULONG WINAPI MAPISendMailW(LHANDLE session, ULONG_PTR ui, MapiMessageW* message,
                                                            FLAGS flags, ULONG reserved)
