@@ -289,7 +289,8 @@ void CLogCollector::PackArchive()
     report.threads = m_pool ? m_pool->Workers() : 1;
     report.masking = m_mask != nullptr;
     SetProgram(report);
-    report.computer = ParseMainLog(MainLogText());
+    // With masking, the facts of the main log as the archive holds it.
+    report.computer = ParseMainLog(m_mask ? m_mask->Filter(MainLogText(), Bas::ILogFilter::MainLog) : MainLogText());
     MeasureDrives(report.computer.drives);
     try {
         report.settingsSha256 = Granite::FileSha256Text(settings.SettingsPath());

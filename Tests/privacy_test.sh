@@ -14,12 +14,19 @@ here=$(dirname "$(readlink -f "$0")")
 . "$here/wine-env.sh"
 rm -rf "$work" && mkdir -p "$work/app" "$work/data" "$work/out" "$work/plain" "$work/off"
 cp "$glean" "$module" "$work/app/"
-trap '"$WINE" reg delete "HKCU\Software\GleanPrivacy" /f >/dev/null 2>&1' EXIT
+cpu='HKLM\HARDWARE\DESCRIPTION\System\CentralProcessor\0'
+saved=$("$WINE" reg query "$cpu" /v ProcessorNameString /reg:64 2>/dev/null | tr -d '\r' |
+  sed -n 's/^ *ProcessorNameString *REG_SZ *//p')
+trap '"$WINE" reg delete "HKCU\Software\GleanPrivacy" /f >/dev/null 2>&1
+  "$WINE" reg add "$cpu" /v ProcessorNameString /d "$saved" /f /reg:64 >/dev/null 2>&1' EXIT
 fail=0
 # What this Wine says the user, the computer and the domain are.
 names=$("$WINE" cmd /c 'echo %USERNAME%^|%COMPUTERNAME%^|%USERDOMAIN%' 2>/dev/null | tr -d '\r')
 IFS='|' read -r user computer domain <<<"$names"
 [ -n "$user" ] && [ -n "$computer" ] || { echo "no names from Wine: '$names'"; exit 1; }
+# The main log's facts reach the summary page too.
+"$WINE" reg add "$cpu" /v ProcessorNameString /d "CPU of $computer for Bluebird" /f /reg:64 >/dev/null 2>&1 ||
+  { echo "cannot set the processor name"; exit 1; }
 export GLEAN_SERVER=10.20.30.40 GLEAN_SERVER6=fe80::1ff:fe23:4567:890a GLEAN_API_TOKEN=tok-98765-zz MY_PASSWORD=Hunter2Pass
 "$WINE" reg add 'HKCU\Software\GleanPrivacy' /v Gateway /d '192.168.77.1' /f >/dev/null 2>&1
 "$WINE" reg add 'HKCU\Software\GleanPrivacy' /v Adapter /d '00-1A-2B-3C-4D-5E' /f >/dev/null 2>&1
