@@ -386,13 +386,15 @@ void CLogCollector::PackArchive()
     std::vector<CTaken> taken;
     // One entry a name: a registry export, installer log or event log whose
     // name an entry before it has taken (the logs', the collected files' and
-    // the application log's to come included), or that needs a folder where
-    // a file has that name, is left out with a line; the first one stays.
+    // the names of the report and the application log to come included), or
+    // that needs a folder where a file has that name, is left out with a
+    // line; the first one stays.
     {
         CArchiveNames names;
         for (const CItem& item : fixed)
             names.Claim(item.name);
-        names.Claim(L"GleanAppLog.log");
+        for (const wchar_t* name : {L"GleanSummary.html", L"GleanManifest.json", L"GleanAppLog.log"})
+            names.Claim(name);
         for (std::size_t i = 0; i < others.size(); ++i)
             names.Claim(otherName(i));
         std::vector<CTrailing> kept;

@@ -23,7 +23,7 @@ trap '"$WINE" reg add "$cpu" /v ProcessorNameString /d "$saved" /f /reg:64 >/dev
 printf 'collected\r\n' >"$work/data/one.txt"
 printf '%s\r\n' '[Common]' 'AppName=Pagewise' \
   '[OtherFiles]' "File1=$(win "$work/data/one.txt")" "File2=$(win "$work/data")\\<script>alert(1)</script>.txt" \
-  '[Registry]' 'Missing.reg=HKEY_CURRENT_USER\Software\GleanNoSuchKey' \
+  '[Registry]' 'Missing.reg=HKEY_CURRENT_USER\Software\GleanNoSuchKey' 'GleanManifest.json=HKEY_CURRENT_USER\Software\Wine' \
   '[EventLog]' 'Log1=Application' 'Log2=Application' >"$work/app/Glean.ini"
 "$WINE" "$work/app/Glean.exe" "/file:$(win "$work/out.zip")"; rc=$?
 fail=0
@@ -57,6 +57,8 @@ def has(source_part, status, message):
 assert has('<script>alert(1)<', 'skipped', 'MSG_ITEM_FILE_MISSING'), failed
 assert has('GleanNoSuchKey', 'skipped', 'MSG_REGISTRY_KEY_MISSING'), failed
 assert has('Application', 'refused', 'MSG_ITEM_NAME_TAKEN'), failed
+# A registry export may not take the name of the report's own entries.
+assert has('Software\\Wine', 'refused', 'MSG_ITEM_NAME_TAKEN'), failed
 assert all(i['message']['text'] for i in items if i['status'] != 'added')
 assert manifest['threads'] >= 1 and manifest['program']['build'] in ('x86', 'x64'), manifest['program']
 print(f"{len(items)} items, {len(failed)} not added")
