@@ -262,6 +262,62 @@ bool CLogCollector::addFileLogged(Granite::CZipPipeline& pipeline, const std::ws
     }
 }
 
+void CLogCollector::AddRunEnd(Granite::CZipCompressor& zip, Bas::CWorkerPool* pool, const CRunReport& report)
+{
+    CGleanAppLog& log = CGleanAppLog::Instance();
+    const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> pages[] = {
+        {L"GSU", L"GleanSummary.html", L"Run Summary"}, {L"GMF", L"GleanManifest.json", L"Run Manifest"}};
+    // The application log's entry and room are kept while the two go in:
+    // what fails of them is its lines there, and it still comes last.
+    std::uint64_t lines = 0;
+    for (const auto& [prefix, name, comment] : pages)
+        lines += LinesBytes(comment, name);
+    zip.ReserveEntries(1);
+    zip.ReserveBytes(
+        Granite::CZipCompressor::BytesFor({L"GleanAppLog.log", L"Glean Application Log", log.WrittenSize() + lines}));
+    const auto addOne = [&](const std::wstring& path, const wchar_t* name, const wchar_t* comment) {
+        bool given = false;
+        // Compressed in blocks on the workers, as every entry.
+        Granite::CZipPipeline pipeline(
+            zip, pool,
+            [&](Granite::CZipPipeline::CSource& source) {
+                if (given)
+                    return false;
+                given = true;
+                source = {path, name, comment, true};
+                source.size = FileLength(path);
+                return true;
+            },
+            [] { Mica::PumpMessages(); });
+        zip.ReleaseName(name);
+        pipeline.AddNext();
+    };
+    for (const auto& [prefix, name, comment] : pages) {
+        const auto failed = [&](const Bas::CException& error) { LogFailure(error, comment, name); };
+        try {
+            const std::string bytes = std::wstring_view(name) == L"GleanSummary.html" ? SummaryHtml(report)
+                                                                                       : ManifestJson(report);
+            const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), prefix, L"tmp");
+            Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+            file.Write(bytes.data(), bytes.size());
+            file.Close();
+            addOne(path, name, comment);
+        } catch (Bas::CUserException*) {
+            throw;
+        } catch (const std::bad_alloc&) {
+            failed(Bas::CMemoryException());
+        } catch (Bas::CException* raw) {
+            failed(*Bas::Own(raw));
+        }
+    }
+    zip.ReserveEntries(0);
+    zip.ReserveBytes(0);
+    // The application log goes last, so that it records the packing too.
+    log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
+    log.Write();
+    addOne(log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
+}
+
 void CLogCollector::PackArchive()
 {
     const CGleanSettings& settings = CGleanSettings::Instance();
@@ -648,39 +704,7 @@ void CLogCollector::PackArchive()
         }
         log.AddLine(Bas::Format(MSG_PRIVACY_MASKED, counts));
     }
-    const auto written = [](const std::wstring& prefix, const std::string& bytes) {
-        const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), prefix, L"tmp");
-        Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
-        file.Write(bytes.data(), bytes.size());
-        file.Close();
-        return path;
-    };
-    const std::wstring summary = written(L"GSU", SummaryHtml(report));
-    const std::wstring manifest = written(L"GMF", ManifestJson(report));
-    // The application log goes last, so that it records the packing too.
-    log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
-    log.Write();
-    // The three are compressed on the workers, in blocks as every entry.
-    const std::tuple<const std::wstring*, const wchar_t*, const wchar_t*> last[] = {
-        {&summary, L"GleanSummary.html", L"Run Summary"},
-        {&manifest, L"GleanManifest.json", L"Run Manifest"},
-        {&log.FilePath(), L"GleanAppLog.log", L"Glean Application Log"}};
-    std::size_t lastNext = 0;
-    Granite::CZipPipeline ending(
-        zip, m_pool.get(),
-        [&](CSource& source) {
-            if (lastNext == std::size(last))
-                return false;
-            const auto& [path, name, comment] = last[lastNext++];
-            source = {*path, name, comment, true};
-            source.size = FileLength(*path);
-            return true;
-        },
-        [] { Mica::PumpMessages(); });
-    for (const auto& [path, name, comment] : last) {
-        zip.ReleaseName(name);
-        ending.AddNext();
-    }
+    AddRunEnd(zip, m_pool.get(), report);
     Bas::SetLogFilter(nullptr);
     zip.Close();
     m_archiveEntries = zip.TakeEntries();

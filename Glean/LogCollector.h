@@ -53,6 +53,11 @@ public:
     // in UTF-16: two when it goes in (added, and not masked), its error and
     // "failed" when it does not.
     static std::uint64_t LinesBytes(const std::wstring& source, const std::wstring& name);
+    // The run's last entries: the summary page and the manifest made from
+    // the report, then the application log, written then. A page that
+    // cannot be made or that the archive refuses gets the two lines of a
+    // file, and the application log still goes in, last.
+    static void AddRunEnd(Granite::CZipCompressor& zip, Bas::CWorkerPool* pool, const CRunReport& report);
 
 private:
     void discardArchive();

@@ -245,4 +245,31 @@ TEST(GleanCollector, ApplicationLogReserveFitsItsLines)
     EXPECT_LE(2 * failure.size(), C::LinesBytes(source, name));
 }
 
+// The run's last entries: the summary page and the manifest, then the
+// application log. An archive with one entry left refuses the two pages,
+// which become the application log's lines, and the log still goes in last.
+TEST(GleanCollector, ApplicationLogComesLastWhateverBecomesOfTheReport)
+{
+    Testing::CTestFolder folder;
+    Glean::CGleanAppLog log;
+    const auto lastEntries = [&](std::size_t filled) {
+        Granite::CZipCompressor zip;
+        zip.Open(folder / (L"run" + std::to_wstring(filled) + L".zip"));
+        for (std::size_t i = 0; i < filled; ++i)
+            zip.AddDirectory(L"d" + std::to_wstring(i), L"");
+        Glean::CLogCollector::AddRunEnd(zip, nullptr, Glean::CRunReport());
+        zip.Close();
+        std::vector<std::string> names;
+        for (std::size_t i = filled; i < zip.Entries().size(); ++i)
+            names.emplace_back(zip.Entries()[i].Name());
+        return names;
+    };
+    EXPECT_EQ(lastEntries(0), (std::vector<std::string>{"GleanSummary.html", "GleanManifest.json", "GleanAppLog.log"}));
+    EXPECT_EQ(lastEntries(Granite::CZipCompressor::kMaxEntries - 1), std::vector<std::string>{"GleanAppLog.log"});
+    const std::vector<std::wstring> lines = log.Lines();
+    for (const auto& [comment, name] : {std::pair{L"Run Summary", L"GleanSummary.html"},
+                                        std::pair{L"Run Manifest", L"GleanManifest.json"}})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), Bas::Format(MSG_ADD_FILE_FAILED, comment, name)), lines.end());
+}
+
 } // namespace
