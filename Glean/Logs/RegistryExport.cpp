@@ -501,13 +501,22 @@ std::vector<CRegistryExportFile> ExportAll(IRegistrySource& source,
     };
     for (const auto& [keyPath, fileName] : requests) {
         // What the registry holds may drive an allocation too large: that
-        // request fails with the out-of-memory error, the others go on.
+        // request fails with the out-of-memory error, the others go on; so
+        // does one whose file fails.
         try {
             exportRequest(keyPath, fileName);
         } catch (const std::bad_alloc&) {
             fail(keyPath, fileName,
                  Bas::Format(MSG_REGISTRY_EXPORT_FAILED, keyPath, Bas::CMemoryException().GetMessageText()),
                  std::make_shared<Bas::CMemoryException>());
+        } catch (Bas::CUserException*) {
+            throw;
+        } catch (Bas::CException* raw) {
+            // A temporary file that cannot be made or written fails its
+            // request alone, as any item of the run.
+            std::shared_ptr<const Bas::CException> error = Bas::Own(raw);
+            const std::wstring line = Bas::Format(MSG_REGISTRY_EXPORT_FAILED, keyPath, error->GetMessageText());
+            fail(keyPath, fileName, line, std::move(error));
         }
     }
     return files;

@@ -585,6 +585,23 @@ TEST(RegistryExport, LinesReachTheFileAsTheyAreMade)
     Bas::DeleteTempFile(files[0].path);
 }
 
+// Each request whose temporary file cannot be made fails with its line and
+// its error; a quit alone ends the exports.
+TEST(RegistryExport, ARequestWhoseFileFailsIsItsLine)
+{
+    Testing::CTestFolder folder;
+    Glean::CGleanAppLog log;
+    CLoopingRegistry registry;
+    std::vector<Glean::CRegistryExportIssue> issues;
+    const auto files = Glean::ExportAll(
+        registry, {{L"HKEY_CURRENT_USER\\L", L"L.reg"}, {L"HKEY_CURRENT_USER\\M", L"M.reg"}}, folder / L"gone", &issues);
+    EXPECT_TRUE(files.empty());
+    ASSERT_EQ(issues.size(), 2u);
+    EXPECT_EQ(issues[1].fileName, L"M.reg");
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[0], Bas::Format(MSG_REGISTRY_EXPORT_FAILED, L"HKEY_CURRENT_USER\\L", issues[0].error->GetMessageText()));
+}
+
 TEST(RegistryExport, AQuitEndsTheExportsAndLeavesNoFile)
 {
     Testing::CTestFolder folder;
