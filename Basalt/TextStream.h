@@ -70,6 +70,10 @@ public:
     // The stand-in for data that is secret as a whole, whatever it holds
     // (the data of a registry value named like a password).
     virtual std::wstring SecretStandIn(const std::wstring& original) = 0;
+    // The last position at or before `at` where the text may be cut
+    // without cutting in two anything the filter would replace (a cut name
+    // would no longer be found).
+    virtual std::size_t SafeCut(const std::wstring&, std::size_t at) const { return at; }
 };
 // Sets the process's filter (null: none).
 void SetLogFilter(ILogFilter* filter) noexcept;

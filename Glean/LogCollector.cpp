@@ -45,10 +45,7 @@ constexpr std::size_t kErrorTextBound = 256;
 void LogFailure(const Bas::CException& error, const std::wstring& source, const std::wstring& name)
 {
     CGleanAppLog& log = CGleanAppLog::Instance();
-    std::wstring text = error.GetMessageText();
-    if (const std::size_t most = kErrorTextBound + source.size() + name.size(); text.size() > most)
-        text = text.substr(0, most - 3) + L"...";
-    log.AddLine(text);
+    log.AddLine(CutText(error.GetMessageText(), kErrorTextBound + source.size() + name.size()));
     const auto* check = dynamic_cast<const Bas::CCheckException*>(&error);
     if (check == nullptr || &check->Message() != &MSG_PRIVACY_KEY_NOT_COLLECTED)
         log.AddLine(Bas::Format(MSG_ADD_FILE_FAILED, source, name));

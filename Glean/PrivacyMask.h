@@ -86,7 +86,7 @@ public:
     // The last position at or before `at` that no original found in the
     // text lies across: the text cut there, each part masked on its own
     // hides all that the whole text masked would.
-    std::size_t SafeCut(const std::wstring& text, std::size_t at) const;
+    std::size_t SafeCut(const std::wstring& text, std::size_t at) const override;
 
     // The stand-ins given so far, each with what it stands for.
     std::vector<std::pair<std::wstring, std::wstring>> Key() const;

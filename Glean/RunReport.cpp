@@ -263,12 +263,20 @@ namespace {
 // text can be of any length).
 void CutMessage(CRunItem& item)
 {
-    const std::size_t most = kMessageTextBound + item.source.size() + item.archiveName.size();
-    if (item.messageText.size() > most)
-        item.messageText = item.messageText.substr(0, most - 3) + L"...";
+    item.messageText = CutText(item.messageText, kMessageTextBound + item.source.size() + item.archiveName.size());
 }
 
 } // namespace
+
+std::wstring CutText(const std::wstring& text, std::size_t most)
+{
+    if (text.size() <= most)
+        return text;
+    std::size_t cut = most - 3;
+    if (const Bas::ILogFilter* filter = Bas::LogFilter())
+        cut = filter->SafeCut(text, cut);
+    return text.substr(0, cut) + L"...";
+}
 
 CRunItem::EStatus FailureStatus(std::wstring_view messageName) noexcept
 {

@@ -118,6 +118,10 @@ void MeasureDrives(std::vector<CDriveFacts>& drives);
 // A reason's text is cut to this many characters besides the source and
 // the archive name it may give.
 inline constexpr std::size_t kMessageTextBound = 256;
+// The text cut to at most `most` characters, "..." included, where the
+// run's log filter (masking) allows: no original is cut in two, so that
+// what is left of it would not be found.
+std::wstring CutText(const std::wstring& text, std::size_t most);
 
 // What the manifest and the page take for one item, in bytes: exactly for
 // an item done, and at most, whatever becomes of it, for one planned; and

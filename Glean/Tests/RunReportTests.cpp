@@ -2,6 +2,7 @@
 #include "Errors.h"
 #include "File.h"
 #include "NativeFileSystem.h"
+#include "PrivacyMask.h"
 #include "ResourceInfo.h"
 #include "RunReport.h"
 #include "TextStream.h"
@@ -335,6 +336,27 @@ TEST(RunReport, MaskingReachesSourcesReasonsAndTheProductFolder)
     EXPECT_EQ(report.items[0].archiveName, L"Logs/jdoe.log");
     const std::string all = Glean::ManifestJson(report) + Glean::SummaryHtml(report);
     EXPECT_EQ(Count(all, "jdoe"), 2u);
+}
+
+// A reason cut to its bound with masking on is cut before a name it would
+// cut in two: what was left of it ("John Sm") is no original the mask finds.
+TEST(RunReport, AReasonIsNeverCutInsideAName)
+{
+    Glean::CPrivacyMask::CConfig config;
+    config.users = {L"John Smith"};
+    Glean::CPrivacyMask mask(config);
+    const std::wstring path = L"C:\\" + std::wstring(240, L'x') + L"\\John Smith\\notes.txt";
+    for (std::size_t shift = 0; shift < 12; ++shift) {
+        Glean::CRunReport report;
+        const std::wstring source = path.substr(shift);
+        Bas::SetLogFilter(&mask);
+        report.items.push_back(Failed(CRunItem::File, L"", L"", Bas::CFileException(5, Bas::EFileError::AccessDenied, source)));
+        Glean::FilterReport(report, mask);
+        Bas::SetLogFilter(nullptr);
+        const std::wstring& text = report.items[0].messageText;
+        EXPECT_LE(text.size(), Glean::kMessageTextBound);
+        EXPECT_EQ(text.find(L"Jo"), std::wstring::npos) << shift;
+    }
 }
 
 // The lines as CMainLog::BuildText writes them, the OS details over two.
