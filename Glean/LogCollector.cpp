@@ -272,7 +272,7 @@ void CLogCollector::AddRunEnd(Granite::CZipCompressor& zip, Bas::CWorkerPool* po
     zip.ReserveEntries(1);
     zip.ReserveBytes(
         Granite::CZipCompressor::BytesFor({L"GleanAppLog.log", L"Glean Application Log", log.WrittenSize() + lines}));
-    const auto addOne = [&](const std::wstring& path, const wchar_t* name, const wchar_t* comment) {
+    const auto addOne = [&](const std::wstring& path, const wchar_t* name, const wchar_t* comment, int level) {
         bool given = false;
         // Compressed in blocks on the workers, as every entry.
         Granite::CZipPipeline pipeline(
@@ -283,6 +283,7 @@ void CLogCollector::AddRunEnd(Granite::CZipCompressor& zip, Bas::CWorkerPool* po
                 given = true;
                 source = {path, name, comment, true};
                 source.size = FileLength(path);
+                source.level = level;
                 return true;
             },
             [] { Mica::PumpMessages(); });
@@ -292,13 +293,15 @@ void CLogCollector::AddRunEnd(Granite::CZipCompressor& zip, Bas::CWorkerPool* po
     for (const auto& [prefix, name, comment] : pages) {
         const auto failed = [&](const Bas::CException& error) { LogFailure(error, comment, name); };
         try {
-            const std::string bytes = std::wstring_view(name) == L"GleanSummary.html" ? SummaryHtml(report)
-                                                                                       : ManifestJson(report);
             const std::wstring path = Bas::CreateTempFile(Bas::GetTempFolder(), prefix, L"tmp");
             Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
-            file.Write(bytes.data(), bytes.size());
+            const auto write = [&file](std::string_view part) { file.Write(part.data(), part.size()); };
+            if (std::wstring_view(name) == L"GleanSummary.html")
+                write(SummaryHtml(report));
+            else
+                WriteManifest(report, write);
             file.Close();
-            addOne(path, name, comment);
+            addOne(path, name, comment, kReportLevel);
         } catch (Bas::CUserException*) {
             throw;
         } catch (const std::bad_alloc&) {
@@ -312,7 +315,7 @@ void CLogCollector::AddRunEnd(Granite::CZipCompressor& zip, Bas::CWorkerPool* po
     // The application log goes last, so that it records the packing too.
     log.SetFilePath(Bas::CreateTempFile(Bas::GetTempFolder(), L"GAL", L"tmp"));
     log.Write();
-    addOne(log.FilePath(), L"GleanAppLog.log", L"Glean Application Log");
+    addOne(log.FilePath(), L"GleanAppLog.log", L"Glean Application Log", Granite::CZDeflateStream::kBestLevel);
 }
 
 void CLogCollector::PackArchive()
@@ -551,6 +554,10 @@ void CLogCollector::PackArchive()
         reportBytes += ReportItemBytes(report.items[at]);
         reportBytes -= ReportItemBound(report.items[at].kind, source, name);
     };
+    // One record an item, held to the end: as many as there will be, not a
+    // vector that doubles.
+    report.items.reserve(fixed.size() + others.size() + trailing.size() + taken.size() + settings.Issues().size() +
+                         m_registryIssues.size() + m_eventLogIssues.size());
     for (std::size_t i = 0; i < fixed.size(); ++i) {
         const std::size_t at = addItem(i == 0 ? CRunItem::Settings : CRunItem::Log, fixed[i].source, fixed[i].name);
         pipeline.AddNext();

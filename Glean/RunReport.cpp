@@ -512,14 +512,19 @@ void AppendManifestItem(std::string& out, const CRunItem& item)
 
 std::string ManifestJson(const CRunReport& report)
 {
+    std::string whole;
+    WriteManifest(report, [&whole](std::string_view part) { whole += part; });
+    return whole;
+}
+
+void WriteManifest(const CRunReport& report, const std::function<void(std::string_view part)>& write)
+{
     // One field of the run a line, then one item a line, without blanks:
-    // a run over 20,000 files gives megabytes of them, and the archive
-    // compresses them at its strongest level.
+    // a run over 20,000 files gives megabytes of them, handed on in parts of
+    // about 64 KiB rather than held whole.
+    constexpr std::size_t kPart = 0x10000;
     std::string out;
-    std::size_t textSize = 0;
-    for (const CRunItem& item : report.items)
-        textSize += item.source.size() + item.archiveName.size() + item.messageName.size() + item.messageText.size();
-    out.reserve(1024 + report.items.size() * 140 + textSize * 3 / 2);
+    out.reserve(2 * kPart);
     const auto string = [&out](std::wstring_view text) { AppendJsonString(out, text); };
 
     out += "{\n\"format\":" + Number(CRunReport::kFormat) + ",\n\"program\":{\"name\":\"Glean\",\"version\":";
@@ -550,9 +555,13 @@ std::string ManifestJson(const CRunReport& report)
     for (std::size_t i = 0; i < report.items.size(); ++i) {
         out += i > 0 ? ",\n" : "\n";
         AppendManifestItem(out, report.items[i]);
+        if (out.size() >= kPart) {
+            write(out);
+            out.clear();
+        }
     }
     out += report.items.empty() ? "]\n}\n" : "\n]\n}\n";
-    return out;
+    write(out);
 }
 
 // The summary page.

@@ -192,10 +192,12 @@ double ReportSeconds(const std::vector<Granite::CZipEntry>& entries, const Glean
     const std::wstring folder = Bas::CreateTempFolder(Bas::GetTempFolder());
     const std::wstring pagePath = Bas::JoinPath(folder, L"GleanSummary.html");
     const std::wstring manifestPath = Bas::JoinPath(folder, L"GleanManifest.json");
-    for (const auto& [path, text] : {std::pair{pagePath, Glean::SummaryHtml(report)},
-                                     std::pair{manifestPath, Glean::ManifestJson(report)}}) {
-        Bas::CFile file(path, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
-        file.Write(text.data(), text.size());
+    {
+        Bas::CFile page(pagePath, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        const std::string text = Glean::SummaryHtml(report);
+        page.Write(text.data(), text.size());
+        Bas::CFile manifest(manifestPath, Bas::CFile::OpenWrite | Bas::CFile::OpenCreate);
+        Glean::WriteManifest(report, [&manifest](std::string_view part) { manifest.Write(part.data(), part.size()); });
     }
     Granite::CZipCompressor zip;
     zip.Open(Bas::JoinPath(folder, L"report.zip"));
@@ -209,6 +211,7 @@ double ReportSeconds(const std::vector<Granite::CZipEntry>& entries, const Glean
             source.path = paths[next++];
             source.name = Bas::FileNameOf(source.path);
             source.stream = true;
+            source.level = Glean::kReportLevel;
             return true;
         },
         {});

@@ -16,9 +16,13 @@ CZDeflateStream::~CZDeflateStream()
     deflateEnd(&m_stream);
 }
 
-void CZDeflateStream::Reset()
+void CZDeflateStream::Reset(int level)
 {
     BAS_PRESUME(deflateReset(&m_stream) == Z_OK);
+    // Before any input a new level takes effect at once.
+    if (level != m_level)
+        BAS_PRESUME(deflateParams(&m_stream, level, Z_DEFAULT_STRATEGY) == Z_OK);
+    m_level = level;
 }
 
 void CZDeflateStream::SetInput(const unsigned char* data, unsigned size) noexcept

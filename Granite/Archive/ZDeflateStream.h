@@ -14,8 +14,10 @@ public:
     CZDeflateStream(const CZDeflateStream&) = delete;
     CZDeflateStream& operator=(const CZDeflateStream&) = delete;
 
-    // Back to the state of a new stream, keeping the memory.
-    void Reset();
+    // Back to the state of a new stream, keeping the memory, at the level
+    // given (9 the strongest, 1 the quickest).
+    void Reset(int level = kBestLevel);
+    static constexpr int kBestLevel = 9;
     void SetInput(const unsigned char* data, unsigned size) noexcept;
     unsigned InputLeft() const noexcept { return m_stream.avail_in; }
 
@@ -35,6 +37,7 @@ public:
     unsigned Deflate(unsigned char* space, unsigned size, EFlush flush);
 
 private:
+    int m_level = kBestLevel;
     z_stream m_stream = {};
 };
 

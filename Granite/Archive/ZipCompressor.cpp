@@ -474,7 +474,7 @@ void CZipCompressor::AddStream(Bas::CFile& input, const std::wstring& name, cons
 
 void CZipCompressor::AddStream(IEntryInput& input, const std::wstring& name, const std::wstring& comment,
                                std::uint16_t dosDate, std::uint16_t dosTime, std::uint32_t attributes,
-                               const std::function<void()>& step)
+                               const std::function<void()>& step, int level)
 {
     CEntryData data(*this, name, comment, dosDate, dosTime, attributes);
     data.CheckLength(input.SourceLength());
@@ -487,7 +487,7 @@ void CZipCompressor::AddStream(IEntryInput& input, const std::wstring& name, con
         unsigned char* buffer = m_deflater->Buffer();
         const std::size_t size = CBlockDeflater::ReadBlock(input, taken, buffer, last);
         CBlockDeflater::CBlock block;
-        m_deflater->Deflate(buffer, size, dictionary, last, block);
+        m_deflater->Deflate(buffer, size, dictionary, last, block, level);
         data.Add(block);
         const std::size_t keep = std::min(size, CBlockDeflater::kDictionarySize);
         dictionary.assign(reinterpret_cast<const char*>(buffer + size - keep), keep);
@@ -630,10 +630,10 @@ std::size_t CBlockDeflater::ReadBlock(IEntryInput& input, std::uint64_t& taken, 
 }
 
 void CBlockDeflater::Deflate(const unsigned char* data, std::size_t size, std::string_view dictionary, bool last,
-                             CBlock& block)
+                             CBlock& block, int level)
 {
-    if (m_used)
-        m_stream.Reset();
+    if (m_used || level != CZDeflateStream::kBestLevel)
+        m_stream.Reset(level);
     m_used = true;
     if (m_out.empty())
         m_out.resize(0x40000);

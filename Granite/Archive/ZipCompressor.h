@@ -111,9 +111,10 @@ public:
     // the bytes read; `last` tells whether they end the data.
     static std::size_t ReadBlock(IEntryInput& input, std::uint64_t& taken, unsigned char* buffer, bool& last);
 
-    // Compresses one block; `dictionary` is the end of the input before it
-    // (empty for the first block).
-    void Deflate(const unsigned char* data, std::size_t size, std::string_view dictionary, bool last, CBlock& block);
+    // Compresses one block at the level given; `dictionary` is the end of
+    // the input before it (empty for the first block).
+    void Deflate(const unsigned char* data, std::size_t size, std::string_view dictionary, bool last, CBlock& block,
+                 int level = CZDeflateStream::kBestLevel);
 
     // A block buffer of kBlockSize bytes, kept with the deflater.
     unsigned char* Buffer();
@@ -155,10 +156,12 @@ public:
     // The whole contents of an open file, from its beginning.
     void AddStream(Bas::CFile& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
                    std::uint16_t dosTime, std::uint32_t attributes);
-    // The whole of an input, from where it stands, a block at a time;
-    // `step` is called after each block (the caller's message pump).
+    // The whole of an input, from where it stands, a block at a time at the
+    // deflate level given; `step` is called after each block (the caller's
+    // message pump).
     void AddStream(IEntryInput& input, const std::wstring& name, const std::wstring& comment, std::uint16_t dosDate,
-                   std::uint16_t dosTime, std::uint32_t attributes, const std::function<void()>& step = {});
+                   std::uint16_t dosTime, std::uint32_t attributes, const std::function<void()>& step = {},
+                   int level = CZDeflateStream::kBestLevel);
 
     // An entry whose data comes a block at a time, compressed elsewhere:
     // made, it has checked its name against the archive's limits and

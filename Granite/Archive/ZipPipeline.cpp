@@ -173,7 +173,7 @@ void CZipPipeline::CEntryWork::RunBlock(const std::shared_ptr<CEntryWork>& self,
         }
     }
     CBlockDeflater::CBlock block;
-    deflater->Deflate(buffer, size, slot.dictionary, last, block);
+    deflater->Deflate(buffer, size, slot.dictionary, last, block, source.level);
     // Data that cannot fit in the archive any more ends the entry's
     // reading: the writer refuses it for certain.
     if (output += block.outputSize; output > *ceiling)
@@ -240,6 +240,7 @@ void CZipPipeline::planAhead()
         work->source.path = source.path;
         work->source.stream = source.stream;
         work->source.input = source.input;
+        work->source.level = source.level;
         work->index = m_nextIndex++;
         work->pool = m_pool;
         work->deflaters = m_deflaters;
@@ -278,10 +279,13 @@ void CZipPipeline::addHereAlone(const CSource& source)
     const std::unique_ptr<IEntryInput> filtered = source.input ? source.input(file, false) : nullptr;
     CFileInput plain(file);
     IEntryInput& input = filtered ? *filtered : plain;
-    m_zip.AddStream(input, source.name, source.comment, dosDate, dosTime, attributes, [this] {
-        if (m_idle)
-            m_idle();
-    });
+    m_zip.AddStream(
+        input, source.name, source.comment, dosDate, dosTime, attributes,
+        [this] {
+            if (m_idle)
+                m_idle();
+        },
+        source.level);
 }
 
 void CZipPipeline::AddNext()
@@ -426,7 +430,7 @@ void CZipPipeline::writeFrom(CPlanned& planned, std::size_t from, CZipCompressor
         else
             size = 0;
         CBlockDeflater::CBlock block;
-        deflater->Deflate(buffer, size, dictionary, last, block);
+        deflater->Deflate(buffer, size, dictionary, last, block, work.source.level);
         data.Add(block);
         if (last)
             break;

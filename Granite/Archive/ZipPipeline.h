@@ -45,6 +45,9 @@ public:
         // What the file holds, as far as is known: the memory its first
         // block's result may take.
         std::uint64_t size = 0;
+        // The deflate level: the strongest for what is collected; the run's
+        // own account, megabytes of lines alike, takes a quicker one.
+        int level = CZDeflateStream::kBestLevel;
     };
 
     // The sources in the order they go into the archive, one at a call;

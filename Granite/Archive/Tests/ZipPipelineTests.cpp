@@ -109,6 +109,10 @@ TEST(ZipPipeline, WorkersWriteTheSameArchiveAsTheWriterAlone)
         add(L"f" + std::to_wstring(i) + L".bin", i % 2 ? Noise(random, size) : Text(random, size), i == 0);
     }
     add(L"large.log", Text(random, 3 * Granite::CBlockDeflater::kBlockSize + 12345));
+    // The same at a quicker level: each block at its entry's level.
+    add(L"quick.log", Text(random, 3 * Granite::CBlockDeflater::kBlockSize + 12345));
+    sources.back().level = 1;
+    const CSource quick = sources.back();
     add(L"block.bin", Noise(random, 2 * Granite::CBlockDeflater::kBlockSize));
     add(L"empty.txt", "");
     sources.insert(sources.begin() + 7, CSource{folder / L"missing.txt", L"missing.txt", L"", false, {}, 0});
@@ -129,6 +133,10 @@ TEST(ZipPipeline, WorkersWriteTheSameArchiveAsTheWriterAlone)
     EXPECT_NE(alone.bytes.find("Huge/"), std::string::npos) << "the refused file's folder stays";
     EXPECT_TRUE(alone.bytes == workers.bytes);
     EXPECT_EQ(pool.Held(), 0u);
+    CSource strongest = quick;
+    strongest.level = Granite::CZDeflateStream::kBestLevel;
+    EXPECT_GT(Pack(folder, {quick}, &pool, L"quick.zip").bytes.size(),
+              Pack(folder, {strongest}, &pool, L"best.zip").bytes.size());
 }
 
 // An input that ends early, as a file that shrinks while it is read, and a
