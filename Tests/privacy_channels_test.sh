@@ -17,7 +17,7 @@ set -u
 glean=$1 module=$2 work=$3
 here=$(dirname "$(readlink -f "$0")")
 . "$here/wine-env.sh"
-rm -rf "$work" && mkdir -p "$work/app" "$work/out1" "$work/out4" "$work/tmp"
+rm -rf "$work" && mkdir -p "$work/app" "$work/out1" "$work/out4" "$work/installer"
 cp "$glean" "$module" "$work/app/"
 key='HKCU\Software\GleanPrivacyChannels'
 trap '"$WINE" reg delete "$key" /f >/dev/null 2>&1' EXIT
@@ -64,10 +64,10 @@ printf 'token id-%s, from j\xc3\xb6rg@example.net\r\n' "$token" >"$data/token.tx
   "$user" "$data/prose.txt"
 # An installer log in UTF-16 without a byte-order mark.
 printf 'MSI (s) installing for %s on %s\r\nProperty(S): ProductName = Pagewise\r\n' "$user" "$computer" |
-  iconv -f UTF-8 -t UTF-16LE >"$work/tmp/MSI1a2b.log"
+  iconv -f UTF-8 -t UTF-16LE >"$work/installer/MSI1a2b.log"
 
 settings() {
-  printf '%s\r\n' '[Common]' 'AppName=Pagewise' "TempDir=$(win "$work/tmp")" "Threads=$1" \
+  printf '%s\r\n' '[Common]' 'AppName=Pagewise' "TempDir=$(win "$work/installer")" "Threads=$1" \
     '[Registry]' "Channels.reg=$key" \
     '[OtherFiles]' "Data/MaskWithSubdirs1=$(win "$data")\\*" \
     '[Msi]' 'Product=Pagewise' \
